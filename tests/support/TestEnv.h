@@ -1,0 +1,11 @@
+#pragma once
+#include <string>
+
+namespace testenv {
+// Creates a temporary directory, points HOME at it and unsets XDG_DATA_HOME.
+// Returns the directory. Removed at process exit.
+std::string useFreshHome();
+std::string home();
+// A fresh temporary directory (removed at exit).
+std::string makeTempDir(const std::string& prefix = "quillon-test");
+}  // namespace testenv
