@@ -14,6 +14,10 @@
 extern "C" {
 #endif
 
+/* Version constants. */
+QUILLON_EXPORT extern const double QuillonVersionNumber;
+QUILLON_EXPORT extern const unsigned char QuillonVersionString[];
+
 /* Runs the library's main run loop on the calling (main) thread for `seconds` seconds;
  * a negative value runs it until the process ends. A program without an event loop of its
  * own calls this from its main thread (for example at the end of main, or periodically).
