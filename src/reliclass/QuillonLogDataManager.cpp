@@ -12,12 +12,16 @@
 namespace {
 std::atomic<QuillonLogDataManager*> gActive{nullptr};
 std::once_flag gOnce;
+QuillonLogDataManager* gCreated = nullptr;  // kept after release: a recorder may still use it
 // Readers on the crash path wait at most this long for a recording thread.
 constexpr std::chrono::milliseconds kReadWait{100};
 }  // namespace
 
 QuillonLogDataManager* QuillonLogDataManager::sharedInstance() {
-    std::call_once(gOnce, [] { gActive.store(new QuillonLogDataManager, std::memory_order_release); });
+    std::call_once(gOnce, [] {
+        gCreated = new QuillonLogDataManager;
+        gActive.store(gCreated, std::memory_order_release);
+    });
     return gActive.load(std::memory_order_acquire);
 }
 
