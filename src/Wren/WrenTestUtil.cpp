@@ -1,0 +1,7 @@
+#include "Wren/WrenTestUtil.h"
+
+#include "reliclass/QuillonUtil.h"
+
+std::string WrenTestUtil::md5HexDigestWithString(const std::string& string) {
+    return QuillonUtil::md5HexDigestWithString(string);
+}
