@@ -21,13 +21,14 @@ namespace {
 // Exclusive advisory lock on the store directory, held for one read-modify-write.
 // flock() locks belong to the open file description, so separate threads (each opening the
 // directory) and separate processes exclude each other. The wait is bounded: after it the
-// operation goes ahead unlocked rather than stall (it may run on the crash path).
+// operation goes ahead unlocked rather than stall (it may run on the crash path, while the
+// thread holding the lock is the one that crashed).
 class StoreLock {
 public:
     explicit StoreLock(const std::string& filePath) {
         fd_ = ::open(platform::fs::deletingLastPathComponent(filePath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd_ < 0) return;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2000);
         while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR) break;
             if (std::chrono::steady_clock::now() >= deadline) break;
