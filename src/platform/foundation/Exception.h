@@ -25,6 +25,9 @@ public:
 
     // Captures the current thread's return addresses and throws a copy of this object.
     [[noreturn]] void raise();
+    // Throws a copy of this object as its own class; subclasses override it so that raise()
+    // does not slice them.
+    [[noreturn]] virtual void throwCopy() const;
 
     // "name: reason", what the platform's logger prints for an exception.
     virtual std::string description() const;
