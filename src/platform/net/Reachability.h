@@ -3,9 +3,12 @@
 // The real source reads rtnetlink and /sys/class/net: the internet target (0.0.0.0) is
 // reachable when a default route exists; the link-local target (169.254.0.0) when a
 // non-loopback wired or wireless link is up; the cellular flag is set when the outgoing
-// interface is a WWAN link (DEVTYPE=wwan in its uevent). Host-name targets count as the
-// internet target once the name resolves. Tests substitute a source; the real one is the
-// default.
+// interface is a WWAN link (DEVTYPE=wwan in its uevent). Any other address counts as the
+// internet target, except loopback addresses (reachable, local and direct while lo is up).
+// A host name counts as the internet target: it is not resolved here, so a query never
+// blocks on DNS; an empty name is never reachable. Wired means any non-loopback link of
+// type ARPHRD_ETHER, virtual ones (bridges, veth) included. Tests substitute a source; the
+// real one is the default.
 #pragma once
 
 #include <cstdint>
@@ -49,5 +52,7 @@ public:
 std::shared_ptr<ReachabilitySource> reachabilitySource();
 void setReachabilitySource(std::shared_ptr<ReachabilitySource> source);  // nullptr: real one
 std::shared_ptr<ReachabilitySource> makeNetlinkReachabilitySource();
+// The same, reading interface kinds (wireless, DEVTYPE) from another /sys/class/net tree.
+std::shared_ptr<ReachabilitySource> makeNetlinkReachabilitySource(std::string sysClassNetDir);
 
 }  // namespace platform

@@ -1,0 +1,158 @@
+// Dispatch queues on plain threads. The global queue's pool and each serial queue's worker
+// start on first use and are detached: they are never joined, and their state lives on the
+// heap so that nothing they touch is destroyed while the process exits.
+#include "platform/runtime/DispatchQueue.h"
+
+#include <sys/mman.h>
+#include <signal.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr std::size_t kAltStackSize = 64 * 1024;
+constexpr int kGlobalWorkers = 4;
+
+// The queue whose worker is the current thread (to run sync() from that queue inline
+// instead of waiting for itself).
+thread_local const void* currentQueue = nullptr;
+
+// A FIFO of tasks served by `workers` threads. Shared with the worker threads, which keep it
+// alive after its queue object is gone until they have run what was queued.
+struct Worklist {
+    std::mutex m;
+    std::condition_variable cv;
+    std::deque<DispatchQueue::Task> tasks;
+    bool closed = false;  // no more tasks will come: workers exit when the list is empty
+    int started = 0;
+    std::size_t idle = 0;  // workers waiting for a task
+};
+
+void workerLoop(std::shared_ptr<Worklist> list, const void* owner)
+{
+    ensureAlternateSignalStack();
+    currentQueue = owner;
+    for (;;) {
+        DispatchQueue::Task task;
+        {
+            std::unique_lock lock(list->m);
+            ++list->idle;
+            list->cv.wait(lock, [&] { return !list->tasks.empty() || list->closed; });
+            --list->idle;
+            if (list->tasks.empty())
+                return;
+            task = std::move(list->tasks.front());
+            list->tasks.pop_front();
+        }
+        task();
+    }
+}
+
+class ThreadQueue final : public DispatchQueue {
+public:
+    ThreadQueue(std::string label, int workers)
+        : label_(std::move(label)), workers_(workers), list_(std::make_shared<Worklist>())
+    {
+    }
+
+    ~ThreadQueue() override
+    {
+        {
+            std::lock_guard lock(list_->m);
+            list_->closed = true;
+        }
+        list_->cv.notify_all();
+    }
+
+    void async(Task task) override
+    {
+        {
+            std::lock_guard lock(list_->m);
+            list_->tasks.push_back(std::move(task));
+            // One more worker while the pool is not full and no idle worker can take it.
+            if (list_->started < workers_ && list_->tasks.size() > list_->idle) {
+                ++list_->started;
+                std::thread(workerLoop, list_, static_cast<const void*>(this)).detach();
+            }
+        }
+        list_->cv.notify_one();
+    }
+
+    void sync(Task task) override
+    {
+        if (currentQueue == this) {
+            task();  // waiting for ourselves would never end
+            return;
+        }
+        struct Done {
+            std::mutex m;
+            std::condition_variable cv;
+            bool done = false;
+        };
+        auto done = std::make_shared<Done>();
+        async([done, &task] {
+            task();
+            {
+                std::lock_guard lock(done->m);
+                done->done = true;
+            }
+            done->cv.notify_all();
+        });
+        std::unique_lock lock(done->m);
+        done->cv.wait(lock, [&] { return done->done; });
+    }
+
+    const std::string& label() const override { return label_; }
+
+private:
+    std::string label_;
+    int workers_;
+    std::shared_ptr<Worklist> list_;
+};
+
+}  // namespace
+
+DispatchQueue& DispatchQueue::global()
+{
+    static DispatchQueue* queue = new ThreadQueue("com.apple.root.default-qos", kGlobalWorkers);
+    return *queue;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::serial(std::string label)
+{
+    return std::make_shared<ThreadQueue>(std::move(label), 1);
+}
+
+void ensureAlternateSignalStack()
+{
+    static thread_local bool done = false;
+    if (done)
+        return;
+    done = true;
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) &&
+        current.ss_size >= kAltStackSize)
+        return;  // the thread has a big enough one already
+    // Mapped rather than taken from the heap so that a runtime that unmaps the alternate
+    // stack of an exiting thread (the address sanitizer does) releases it correctly.
+    // It is never released by us: a signal may arrive while the thread is ending.
+    void* mem = ::mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
+                       -1, 0);
+    if (mem == MAP_FAILED)
+        return;
+    stack_t stack{};
+    stack.ss_sp = mem;
+    stack.ss_size = kAltStackSize;
+    stack.ss_flags = 0;
+    if (::sigaltstack(&stack, nullptr) != 0)
+        ::munmap(mem, kAltStackSize);
+}
+
+}  // namespace platform
