@@ -248,9 +248,8 @@ void QuillonRreachability::stopNotifier() {
         id = std::exchange(watchId_, 0);
     }
     if (source && id) source->unwatch(id);
-    // The queue may be the one this call runs on (a block that stops the notifier), so its
-    // last reference is dropped on the global queue instead of here.
-    if (queue) platform::DispatchQueue::global().async([q = std::move(queue)] {});
+    // Dropping the queue is safe even from one of its own blocks: its worker finishes what
+    // was queued and ends by itself.
     // `object` may be the last reference to this object: it goes last, when nothing of this
     // call touches members any more.
 }
