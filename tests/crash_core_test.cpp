@@ -251,8 +251,8 @@ TEST(LaunchTest, ConfigurationIsRequestedOnceAndStampedBeforeTheAnswer) {
     auto& unit = QuillonReportDataUnit::shareStance();
     unit.initReportInterface(std::string("launch-key"), std::string("beta"));
     EXPECT_GT(config.configRequestTime.load(), 0);
-    Value file = readPlist(QuillonDataFileManager::configurationPath());
-    EXPECT_TRUE(platform::find(file, "crt"));
+    Value file = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::configurationPath()).getConfiguration();
+    EXPECT_TRUE(platform::find(file, "crt")) << platform::describe(file);
     EXPECT_TRUE(testenv::waitUntil([&] { return config.cv.load() == 7; }));
     EXPECT_EQ(config.rc.load(), 5);
 

@@ -35,7 +35,7 @@ private:
 };
 
 __attribute__((noinline)) void segv() {
-    int* volatile p = nullptr;
+    volatile int* volatile p = nullptr;
     *p = 42;
 }
 
@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
         std::make_shared<Fixed>(std::strcmp(argv[2], "online") == 0 ? platform::kReachabilityReachable : 0u));
 
     QuillonConfiguration::shareConfiguration().enabledMonitorException = true;
+    if (std::getenv("CRASH_CHILD_LOG")) QuillonConfiguration::outputLogEnabled(true);
     QuillonLogDataManager::sharedInstance()->cacheWithString("before the crash");
     QuillonReportDataUnit::shareStance().setQuillonUserInfo(std::string("child-user"));
     QuillonReportDataUnit::shareStance().initReportInterface(std::string("child-key"), std::string("test"));
