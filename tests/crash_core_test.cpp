@@ -330,7 +330,8 @@ TEST_F(AppexTest, CrashAndExceptionNoticesBecomeReportsEvenAfterAHostCrash) {
     ASSERT_EQ(storedCrashes().size(), 1u);
 
     Value crashed = Value::parse(R"({"exception":{"name":"AppexCrash","reason":"bad access",
-        "stacktrace":"0   Ext 0x1 0x1 f + 1"},"info":{"bi":"org.example.host.widget","av":"9.9"}})");
+        "stacktrace":"0   Ext 0x1 0x1 f + 1"},"info":{"CFBundleExecutable":"Widget",
+        "CFBundleIdentifier":"org.example.host.widget","NSExtensionPointIdentifier":"widget-extension"}})");
     writePayload("qlmon.appex.crashed", crashed);
     ASSERT_TRUE(platform::DarwinNotifyCenter::post("qlmon.appex.crashed"));
     ASSERT_TRUE(testenv::runMainLoopUntil([] { return storedCrashes().size() == 2; }));
@@ -342,9 +343,17 @@ TEST_F(AppexTest, CrashAndExceptionNoticesBecomeReportsEvenAfterAHostCrash) {
     ASSERT_TRUE(testenv::runMainLoopUntil([] { return storedCrashes().size() == 3; }));
 
     Value stored = storedCrashes();
-    std::map<std::string, Value> byName;
-    for (const auto& s : stored) byName[s["body"]["data"]["name"]] = s["body"]["data"];
+    std::map<std::string, Value> byName, deviceOf;
+    for (const auto& s : stored) {
+        byName[s["body"]["data"]["name"]] = s["body"]["data"];
+        deviceOf[s["body"]["data"]["name"]] = s["body"]["dei"];
+    }
     ASSERT_EQ(byName.count("AppexCrash"), 1u);
+    // Each report carries the identity of the one that crashed.
+    EXPECT_EQ(deviceOf["AppexCrash"]["pgn"], "org.example.host.widget");
+    EXPECT_EQ(deviceOf["AppexCrash"]["expid"], "widget-extension");
+    EXPECT_EQ(deviceOf["HostCrash"]["pgn"], "org.example.crashcore");
+    EXPECT_EQ(deviceOf["HostCrash"]["expid"], "");
     EXPECT_EQ(byName["AppexCrash"]["et"], "bad access\n0   Ext 0x1 0x1 f + 1");
     EXPECT_FALSE(platform::find(byName["AppexCrash"], "msg"));
     EXPECT_EQ(byName["AppexException"]["et"], "caught\ntrace");
