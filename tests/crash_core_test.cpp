@@ -190,7 +190,8 @@ TEST(CrashSubmissionTest, WithoutNetworkTheReportIsStoredOnceAndLaterHostCrashes
 }
 
 TEST(CrashSubmissionTest, AReportIsStoredWhenImmediateSendingIsOff) {
-    testenv::Collector collector;
+    auto collectorPtr = testenv::startCollector();
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     QuillonConfiguration::shareConfiguration().po = 1;
@@ -200,7 +201,8 @@ TEST(CrashSubmissionTest, AReportIsStoredWhenImmediateSendingIsOff) {
 }
 
 TEST(CrashSubmissionTest, APendingRegistrationRidesAlongAndItsStoredCopyIsRemoved) {
-    testenv::Collector collector;
+    auto collectorPtr = testenv::startCollector();
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     auto& unit = QuillonReportDataUnit::shareStance();
@@ -228,7 +230,8 @@ TEST(CrashSubmissionTest, APendingRegistrationRidesAlongAndItsStoredCopyIsRemove
 }
 
 TEST(CrashSubmissionTest, AFailedSendIsStoredForTheHostAndForAnExtension) {
-    testenv::Collector collector({"--answer", "en1"});
+    auto collectorPtr = testenv::startCollector({"--answer", "en1"});
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     auto& unit = QuillonReportDataUnit::shareStance();
@@ -244,7 +247,8 @@ TEST(CrashSubmissionTest, AFailedSendIsStoredForTheHostAndForAnExtension) {
 // ------------------------------------------------------------------ launch sequence
 
 TEST(LaunchTest, ConfigurationIsRequestedOnceAndStampedBeforeTheAnswer) {
-    testenv::Collector collector({"--config-json", R"({"up":1,"rc":5,"to":4,"cv":7})"});
+    auto collectorPtr = testenv::startCollector({"--config-json", R"({"up":1,"rc":5,"to":4,"cv":7})"});
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     auto& config = QuillonConfiguration::shareConfiguration();
@@ -274,7 +278,8 @@ TEST(LaunchTest, ConfigurationIsRequestedOnceAndStampedBeforeTheAnswer) {
 }
 
 TEST(LaunchTest, ABarredInstallationInstallsNoHandlerAndDoesNotRegister) {
-    testenv::Collector collector;
+    auto collectorPtr = testenv::startCollector();
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     auto& config = QuillonConfiguration::shareConfiguration();
