@@ -114,6 +114,16 @@ TEST_F(CrashProcessTest, SegmentationFaultOnlineIsSentAndTheProcessEndsWith246) 
     const std::string trace = record["backtrace"];
     EXPECT_TRUE(std::regex_search(trace, kLine)) << trace;
     EXPECT_EQ(QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::crashDataPath()).getCacheRecordCount(), 0);
+    // The process ended without running atexit handlers.
+    EXPECT_FALSE(platform::fs::fileExists(testenv::home() + "/atexit-ran"));
+}
+
+TEST_F(CrashProcessTest, ASignalTheHandlersDoNotTakeEndsTheProcessWithThatSignal) {
+    pointAt(collector_->host());
+    Outcome out = run("online", "segv-over-limit");
+    EXPECT_FALSE(out.exited);
+    EXPECT_EQ(out.signal, SIGSEGV);
+    EXPECT_TRUE(crashRecord().is_null());
 }
 
 TEST_F(CrashProcessTest, SegmentationFaultOfflineIsStoredAndSentAtTheNextLaunch) {
