@@ -7,6 +7,7 @@
 #include "reliclass/QuillonDataFileManager.h"
 #include "reliclass/QuillonLogDataManager.h"
 #include "reliclass/QuillonReportDataUnit.h"
+#include "reliclass/QuillonThrowSite.h"
 #include "reliclass/QuillonUncaughtExceptionHandler.h"
 #include "support/Collector.h"
 #include "support/CrashFixtures.h"
@@ -17,6 +18,7 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <stdexcept>
 #include <regex>
 #include <vector>
 
@@ -116,6 +118,41 @@ TEST(CaptureTest, ElevenEventsReachTheReportTenTimesAndTheSignalCarriesItsTrace)
     ASSERT_FALSE(trace.empty());
     EXPECT_TRUE(std::regex_match(trace.substr(0, trace.find('\n')), kLine)) << trace;
     EXPECT_EQ(gDelivered[1].reason(), "r0");
+}
+
+TEST(CaptureTest, TheUncaughtExceptionObjectIsNamedByItsTypeAndTracedFromItsThrow) {
+    quillon::throwsite::setEnabled(true);
+    try {
+        throw std::out_of_range("slot 7 of 3");
+    } catch (...) {
+        auto e = QuillonUncaughtExceptionHandler::currentExceptionObject();
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->name(), "std::out_of_range");
+        EXPECT_EQ(e->reason(), "slot 7 of 3");
+        // The recorded throw site: __cxa_throw is among the first frames.
+        const auto lines = QuillonUncaughtExceptionHandler::symbolicate(e->callStackReturnAddresses());
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_TRUE(lines[0].find("__cxa_throw") != std::string::npos ||
+                    lines[1].find("__cxa_throw") != std::string::npos)
+            << lines[0] << "\n" << lines[1];
+    }
+    try {
+        QuillonCustomizedException::exceptionWithName("Custom", "why", platform::dict(), std::string("note")).raise();
+    } catch (...) {
+        auto e = QuillonUncaughtExceptionHandler::currentExceptionObject();
+        auto* custom = dynamic_cast<QuillonCustomizedException*>(e.get());
+        ASSERT_NE(custom, nullptr);
+        EXPECT_EQ(custom->name(), "Custom");
+        EXPECT_EQ(custom->message(), "note");
+    }
+    try {
+        throw 42;
+    } catch (...) {
+        auto e = QuillonUncaughtExceptionHandler::currentExceptionObject();
+        EXPECT_EQ(e->name(), "int");
+        EXPECT_EQ(e->reason(), "");
+    }
+    EXPECT_EQ(QuillonUncaughtExceptionHandler::currentExceptionObject(), nullptr);
 }
 
 // ------------------------------------------------------------------ the crash record
