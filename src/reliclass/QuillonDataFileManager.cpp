@@ -329,24 +329,45 @@ void QuillonDataFileManager::deleteLastData() const {
     });
 }
 
+namespace {
+
+// The pool's occurrence total: the sum of "ct" over the dictionary entries of "datalist".
+std::uint64_t occurrenceTotal(const Value& root) {
+    const Value* datalist = platform::find(root, "datalist");
+    if (!datalist || !datalist->is_object()) return 0;
+    std::int64_t total = 0;
+    for (const auto& item : datalist->items()) {
+        if (item.value().is_object()) total += countOf(item.value());
+    }
+    return static_cast<std::uint64_t>(total);
+}
+
+// The eviction step: note the identifier in "eplist" and, when `total` has reached the
+// limit, drop the oldest identifier with its entry (at most one per call).
+void evictForIdentifier(Value& root, const std::string& identifier, std::int64_t ep, std::uint64_t total) {
+    Value datalist = poolOf(root);
+    const Value* existing = platform::find(datalist, "eplist");
+    Value eplist = (existing && existing->is_array()) ? *existing : platform::array();
+    if (std::find(eplist.begin(), eplist.end(), Value(identifier)) == eplist.end()) eplist.push_back(identifier);
+    if (total >= static_cast<std::uint64_t>(ep) && !eplist.empty()) {
+        auto first = platform::stringValue(eplist.front());
+        eplist.erase(0);
+        if (first) datalist.erase(*first);
+    }
+    datalist["eplist"] = std::move(eplist);
+    root["datalist"] = std::move(datalist);
+}
+
+}  // namespace
+
 void QuillonDataFileManager::updataDataListWithIdentifier(const std::string& identifier, std::int64_t ep) const {
     quillon::guarded([&] {
         if (!isCheckDataFile()) return;
-        // The occurrence total as the file stands before this change.
-        const std::uint64_t total = fileManagerWith(exceptionDataPath()).getExceptionDataCount();
+        const bool isPool = filePath_ == exceptionDataPath();
+        // The total counts the pool file as it stands before this change.
+        const std::uint64_t external = isPool ? 0 : fileManagerWith(exceptionDataPath()).getExceptionDataCount();
         changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
-            Value datalist = poolOf(root);
-            Value eplist = platform::find(datalist, "eplist") && datalist["eplist"].is_array() ? datalist["eplist"]
-                                                                                               : platform::array();
-            if (std::find(eplist.begin(), eplist.end(), Value(identifier)) == eplist.end())
-                eplist.push_back(identifier);
-            if (total >= static_cast<std::uint64_t>(ep) && !eplist.empty()) {
-                auto first = platform::stringValue(eplist.front());
-                eplist.erase(0);
-                if (first) datalist.erase(*first);
-            }
-            datalist["eplist"] = std::move(eplist);
-            root["datalist"] = std::move(datalist);
+            evictForIdentifier(root, identifier, ep, isPool ? occurrenceTotal(root) : external);
             return std::nullopt;
         });
     });
@@ -357,8 +378,11 @@ bool QuillonDataFileManager::saveException(const Value& exception, const std::st
     return quillon::guarded(
         [&] {
             if (!isCheckDataFile()) return false;
-            updataDataListWithIdentifier(identifier, ep);
+            const bool isPool = filePath_ == exceptionDataPath();
+            const std::uint64_t external = isPool ? 0 : fileManagerWith(exceptionDataPath()).getExceptionDataCount();
+            // Eviction and the save in one read-modify-write of the file.
             return changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
+                evictForIdentifier(root, identifier, ep, isPool ? occurrenceTotal(root) : external);
                 Value datalist = poolOf(root);
                 Value* stored = platform::find(datalist, identifier);
                 if (stored && stored->is_object()) {
@@ -392,13 +416,7 @@ std::uint64_t QuillonDataFileManager::getExceptionDataCount() const {
         [&]() -> std::uint64_t {
             if (!isCheckDataFile()) return 0;
             auto root = readRoot(filePath_);
-            const Value* datalist = root ? platform::find(*root, "datalist") : nullptr;
-            if (!datalist || !datalist->is_object()) return 0;
-            std::int64_t total = 0;
-            for (const auto& item : datalist->items()) {
-                if (item.value().is_object()) total += countOf(item.value());
-            }
-            return static_cast<std::uint64_t>(total);
+            return root ? occurrenceTotal(*root) : 0;
         },
         std::uint64_t{0});
 }

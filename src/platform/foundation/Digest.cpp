@@ -1,8 +1,16 @@
 #include "platform/foundation/Digest.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 namespace platform {
+namespace {
+// OpenSSL without its exit-time cleanup: background threads (hashing here, TLS-less HTTP in
+// libcurl) may still use it while the process exits, and its atexit handler would free its
+// tables under them. Only the first initialisation decides, so this runs at load time,
+// before libcurl's.
+[[maybe_unused]] const bool kCryptoInitialised = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+}  // namespace
 
 std::string md5Hex(std::string_view bytes) {
     unsigned char md[EVP_MAX_MD_SIZE];
