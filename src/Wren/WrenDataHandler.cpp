@@ -122,7 +122,8 @@ void submit(const State& state, const platform::Value& report, const platform::V
             platform::Value stored = platform::dict();
             stored["modifiedImageKey"] = key;
             stored["commentText"] = s.comment.value_or("");
-            stored["contactText"] = s.contact.value_or("");
+            // A report without a contact (a message sent through the API) keeps none.
+            if (s.contact) stored["contactText"] = *s.contact;
             stored["operation"] = trace;
             stored["userData"] = userData;
             uploadData(state, stored, s.deviceInfo, s.reportId);
@@ -185,12 +186,12 @@ void reportCacheData(const State& state) {
         // The image was stored before; it is not uploaded again.
         report["modifiedImageKey"] = *rd->modifiedImageKey;
         report["commentText"] = rd->commentText.value_or("");
-        report["contactText"] = rd->contactText.value_or("");
+        if (rd->contactText) report["contactText"] = *rd->contactText;
         uploadData(state, report, device, id);
     } else {
         report["modifiedImageData"] = platform::bytesValue(rd->modifiedImageData.value_or(platform::Bytes()));
         report["commentText"] = rd->commentText.value_or("");
-        report["contactText"] = rd->contactText.value_or("");
+        if (rd->contactText) report["contactText"] = *rd->contactText;
         submit(state, report, device, id);
     }
 }
