@@ -2,6 +2,7 @@
 #include "Wren/WrenReportData.h"
 #include "Wren/WrenURLConnection.h"
 #include "Wren/WrenURLProtocolManager.h"
+#include "platform/foundation/DateFormat.h"
 #include "platform/foundation/Files.h"
 #include "platform/foundation/LogFile.h"
 #include "platform/foundation/Logger.h"

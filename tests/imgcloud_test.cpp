@@ -1,6 +1,7 @@
 // The signed screenshot upload: the header's exact shape and signature, and what each answer
 // of the file store (the reference collector) turns into.
 #include "Wren/WrenImgCloudManager.h"
+#include "platform/foundation/Logger.h"
 #include "support/Collector.h"
 #include "support/FeedbackEnv.h"
 

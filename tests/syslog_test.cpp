@@ -112,9 +112,12 @@ TEST_F(SyslogTest, EntriesKeepNewlinesTabsAndBackslashes) {
     EXPECT_FALSE(LogFile::decode("garbage without tabs", out));
 
     platform::log("first\nsecond");
+    // A long message is kept to its first 1024 bytes, so logged reports cannot snowball.
+    platform::log(std::string(5000, 'x'));
     const auto lines = SyslogClient::logs();
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("] first\nsecond"), std::string::npos);
+    EXPECT_EQ(lines[1].substr(lines[1].find("] ") + 2), std::string(1024, 'x'));
 }
 
 TEST_F(SyslogTest, TextFormHasTheHeaderAndGmtDates) {
@@ -166,8 +169,8 @@ TEST_F(SyslogTest, JournalSourceMatchesIdentifierAndPidAndReadsTheTail) {
     platform::setSystemLogSource(platform::makeJournalLogSource({journal}));
     const auto lines = SyslogClient::logs();
     ASSERT_EQ(lines.size(), 101u);
-    // 200 entries are the application's; the newest 101 start at its 100th (entry 124).
-    EXPECT_EQ(lines.front(), "[1700000124.250000] mine 124");
+    // 200 entries are the application's; the newest 101 of them start at entry 123.
+    EXPECT_EQ(lines.front(), "[1700000123.250000] mine 123");
     EXPECT_EQ(lines.back(), "[1700000248.250000] mine 248");
     const auto theirs = SyslogClient::getLogs({"PID", "77"});
     ASSERT_EQ(theirs.size(), 50u);

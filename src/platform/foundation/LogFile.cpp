@@ -24,6 +24,9 @@ std::atomic<std::size_t> gMaxBytes{1024 * 1024};
 std::mutex gRotateMutex;
 
 constexpr std::size_t kReadBlock = 64 * 1024;
+// Longer messages are cut, as the system logger does: a logged report that itself carries
+// earlier log lines must not grow from one report to the next.
+constexpr std::size_t kMaxMessageBytes = 1024;
 
 void appendEscaped(std::string& out, std::string_view text) {
     for (char c : text) {
@@ -232,7 +235,16 @@ void appendToApplicationLog(std::string_view message) {
     entry.time = static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
     entry.pid = static_cast<long>(getpid());
     entry.sender = LogFile::senderName();
-    entry.message.assign(message);
+    entry.message.assign(message.substr(0, kMaxMessageBytes));
+    if (message.size() > kMaxMessageBytes) {
+        // Cut at a character boundary.
+        while (!entry.message.empty() && (static_cast<unsigned char>(entry.message.back()) & 0xC0) == 0x80) {
+            entry.message.pop_back();
+        }
+        if (!entry.message.empty() && (static_cast<unsigned char>(entry.message.back()) & 0x80) != 0) {
+            entry.message.pop_back();
+        }
+    }
     while (!entry.message.empty() && entry.message.back() == '\n') entry.message.pop_back();
     LogFile::append(LogFile::defaultPath(), entry, LogFile::maxBytes());
     if (shouldSendToJournal()) {

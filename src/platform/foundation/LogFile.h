@@ -62,6 +62,7 @@ public:
 
 // What the platform logger calls for every line it prints: appends the message to the
 // default log file under this process's sender name and, where journald runs, to the journal.
+// Messages are cut to their first 1024 bytes there (the console line stays whole).
 void appendToApplicationLog(std::string_view message);
 
 }  // namespace platform
