@@ -1,5 +1,6 @@
 // The feedback report body, its request, and the keyed archives of the cached records.
 #include "Wren/WrenReportData.h"
+#include "Wren/WrenUserData.h"
 #include "Wren/WrenURLConnection.h"
 #include "Wren/WrenURLProtocolManager.h"
 #include "platform/foundation/DateFormat.h"

@@ -6,7 +6,7 @@ namespace {
 
 constexpr const char* kClassKey = "$class";
 
-bool writeArchive(const std::string& path, const platform::Value& root) {
+bool writeArchiveImpl(const std::string& path, const platform::Value& root) {
     auto bytes = platform::keyedArchive(root);
     if (!bytes) return false;
     // The directory is made at start; make it here too so that nothing is lost without it.
@@ -16,7 +16,7 @@ bool writeArchive(const std::string& path, const platform::Value& root) {
         path, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), 0600);
 }
 
-std::optional<platform::Value> readArchive(const std::string& path, const char* className) {
+std::optional<platform::Value> readArchiveImpl(const std::string& path, const char* className) {
     auto text = platform::fs::readFile(path);
     if (!text) return std::nullopt;
     auto root = platform::keyedUnarchive(platform::Bytes(text->begin(), text->end()));
@@ -65,36 +65,18 @@ std::optional<WrenReportData> WrenReportData::initWithCoder(const platform::Valu
     return r;
 }
 
-bool WrenReportData::archiveRootObject(const std::string& path) const { return writeArchive(path, encodeWithCoder()); }
+bool WrenReportData::archiveRootObject(const std::string& path) const { return wrenWriteArchive(path, encodeWithCoder()); }
 
 std::optional<WrenReportData> WrenReportData::unarchiveObjectWithFile(const std::string& path) {
-    auto root = readArchive(path, "WrenReportData");
-    return root ? initWithCoder(*root) : std::nullopt;
-}
-
-platform::Value WrenUserData::encodeWithCoder() const {
-    platform::Value v = platform::dict();
-    v[kClassKey] = "WrenUserData";
-    v["promptcount"] = promptCount;
-    putString(v, "contact", contact);
-    return v;
-}
-
-std::optional<WrenUserData> WrenUserData::initWithCoder(const platform::Value& coder) {
-    if (!coder.is_object()) return std::nullopt;
-    WrenUserData u;
-    if (const auto* f = platform::find(coder, "promptcount")) u.promptCount = platform::integerValue(*f);
-    u.contact = getString(coder, "contact");
-    return u;
-}
-
-bool WrenUserData::archiveRootObject(const std::string& path) const { return writeArchive(path, encodeWithCoder()); }
-
-std::optional<WrenUserData> WrenUserData::unarchiveObjectWithFile(const std::string& path) {
-    auto root = readArchive(path, "WrenUserData");
+    auto root = wrenReadArchive(path, "WrenReportData");
     return root ? initWithCoder(*root) : std::nullopt;
 }
 
 std::string wrenCacheDirectory() { return platform::fs::appendPathComponent(platform::fs::cachesDirectory(), "quillon"); }
 std::string wrenReportDataPath() { return platform::fs::appendPathComponent(wrenCacheDirectory(), "report.data"); }
 std::string wrenUserDataPath() { return platform::fs::appendPathComponent(wrenCacheDirectory(), "user.data"); }
+
+bool wrenWriteArchive(const std::string& path, const platform::Value& root) { return writeArchiveImpl(path, root); }
+std::optional<platform::Value> wrenReadArchive(const std::string& path, const char* className) {
+    return readArchiveImpl(path, className);
+}

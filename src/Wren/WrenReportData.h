@@ -1,5 +1,5 @@
-// The cached feedback report ("report.data") and the edit screen's remembered values
-// ("user.data"), each kept as one keyed archive in the "quillon" directory of Caches.
+// The cached feedback report ("report.data"), kept as one keyed archive in the "quillon"
+// directory of Caches, and the archive helpers it shares with WrenUserData.
 #pragma once
 
 #include "platform/foundation/Value.h"
@@ -30,19 +30,12 @@ public:
     static std::optional<WrenReportData> unarchiveObjectWithFile(const std::string& path);
 };
 
-class WrenUserData {
-public:
-    std::int64_t promptCount = 0;  // kept, not used
-    std::optional<std::string> contact;
-
-    platform::Value encodeWithCoder() const;
-    static std::optional<WrenUserData> initWithCoder(const platform::Value& coder);
-
-    bool archiveRootObject(const std::string& path) const;
-    static std::optional<WrenUserData> unarchiveObjectWithFile(const std::string& path);
-};
-
 // Caches/quillon, and its two files.
 std::string wrenCacheDirectory();
 std::string wrenReportDataPath();  // Caches/quillon/report.data
 std::string wrenUserDataPath();    // Caches/quillon/user.data
+
+// A record's keyed archive, tagged with its class name under "$class": written whole with
+// mode 0600 (creating the directory), read back only when the tag matches.
+bool wrenWriteArchive(const std::string& path, const platform::Value& root);
+std::optional<platform::Value> wrenReadArchive(const std::string& path, const char* className);
