@@ -368,7 +368,18 @@ void Server::routes() {
     s.Post("/", [this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, true); });
     s.Post("/cpi/crash", [this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, false); });
     s.Post("/cpi/pre", [this](const httplib::Request& req, httplib::Response& res) { handleFeedback(req, res); });
-    s.Post("/fs.action", [this](const httplib::Request& req, httplib::Response& res) { handleFileUpload(req, res); });
+    // The upload carries no Content-Type of its own, so clients send their default
+    // (libcurl: application/x-www-form-urlencoded), which cpp-httplib caps at 8 KB when it
+    // reads the body itself. Reading it here takes the raw bytes at any size.
+    s.Post("/fs.action", [this](const httplib::Request& req, httplib::Response& res,
+                                const httplib::ContentReader& reader) {
+        httplib::Request full = req;
+        reader([&](const char* data, std::size_t length) {
+            full.body.append(data, length);
+            return full.body.size() <= (64u << 20);
+        });
+        handleFileUpload(full, res);
+    });
 
     s.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("quillon-collector\n", "text/plain");
