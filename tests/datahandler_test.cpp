@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
+#include <thread>
 
 using platform::Value;
 
@@ -214,6 +216,33 @@ TEST_F(DataHandlerTest, MessageWithoutImageStillGoesThroughTheUpload) {
     EXPECT_FALSE(submit(h, r, device("m")));
     EXPECT_EQ(onDisk()->commentText, "api message");
     EXPECT_EQ(onDisk()->modifiedImageData, platform::Bytes());
+}
+
+TEST_F(DataHandlerTest, OverlappingFailuresLeaveOneWholeReport) {
+    // Posts fail on the callback queue while the caller submits again: the cache ends up
+    // holding one of the reports, never a mix of two.
+    answers("ok", "http500");
+    WrenDataHandler h(WrenPreferences::sharedInstance());
+    auto left = std::make_shared<std::atomic<int>>(8);
+    auto all = std::make_shared<std::promise<void>>();
+    h.setFinishedHandler([left, all](bool) {
+        if (--*left == 0) all->set_value();
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&h, t] {
+            for (int i = 0; i < 4; ++i) h.reportData(report("r" + std::to_string(t * 10 + i)), device(std::to_string(t * 10 + i)));
+        });
+    }
+    for (auto& t : threads) t.join();
+    ASSERT_EQ(all->get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    h.setFinishedHandler(nullptr);
+    const auto c = onDisk();
+    ASSERT_TRUE(c && c->haveData && c->commentText);
+    const std::string n = c->commentText->substr(1);
+    EXPECT_EQ(c->contactText, "c@r" + n);
+    EXPECT_EQ(c->deviceInfo, device(n));
+    EXPECT_TRUE(c->modifiedImageKey.has_value());
 }
 
 }  // namespace
