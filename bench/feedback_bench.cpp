@@ -5,7 +5,9 @@
 // log, and a bare HTTP round trip to the same collector.
 #include "SyslogClient/SyslogClient.h"
 #include "Wren/WrenDataHandler.h"
+#include "Wren/WrenImgCloudManager.h"
 #include "Wren/WrenPreferences.h"
+#include "Wren/WrenRequestManager.h"
 #include "Wren/WrenURLProtocolManager.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Files.h"
@@ -236,7 +238,55 @@ void BM_Upload200KBAndPostReport(benchmark::State& state) {
     if (failures > 0) state.SkipWithError("a submission was cached instead of sent");
 }
 
-// Baseline: one bare POST of the same 200 KB to the same collector through the same session.
+// Its first half alone: the signed 200 KB upload to the file store.
+void BM_Upload200KBOnly(benchmark::State& state) {
+    CollectorProcess collector;
+    if (collector.port <= 0) {
+        state.SkipWithError("collector did not start");
+        return;
+    }
+    setUpProcess(collector.host());
+    const platform::Bytes image(200 * 1024, 0x7f);
+    int failures = 0;
+    for (auto _ : state) {
+        std::promise<bool> done;
+        WrenImgCloudManager().uploadData(image, [&](const std::optional<WrenError>& e, const std::string&) {
+            done.set_value(!e.has_value());
+        });
+        failures += done.get_future().get() ? 0 : 1;
+    }
+    if (failures > 0) state.SkipWithError("an upload failed");
+}
+
+// Its second half alone: building and posting the report that carries the stored file's URL.
+void BM_PostReportOnly(benchmark::State& state) {
+    CollectorProcess collector;
+    if (collector.port <= 0) {
+        state.SkipWithError("collector did not start");
+        return;
+    }
+    setUpProcess(collector.host());
+    platform::setReachabilitySource(std::make_shared<WiFi>());
+    WrenPreferences::sharedInstance().setAppKey("bench-key");
+    Value report = platform::dict();
+    report["modifiedImageKey"] = "http://" + collector.host() + "/_collector/files/1.jpg";
+    report["commentText"] = "bench";
+    report["contactText"] = "bench@example.org";
+    const Value device{{"und", "bench"}};
+    std::optional<QuietStderr> quiet;
+    if (getenv("FEEDBACK_BENCH_VERBOSE") == nullptr) quiet.emplace();
+    int failures = 0;
+    for (auto _ : state) {
+        std::promise<bool> done;
+        WrenRequestManager::requestDataReport(report, device, [&](bool ok) { done.set_value(ok); });
+        failures += done.get_future().get() ? 0 : 1;
+    }
+    platform::setReachabilitySource(nullptr);
+    if (failures > 0) state.SkipWithError("a post failed");
+}
+
+// Baseline: one bare POST of the same 200 KB to the file-store path of the same collector
+// through the same session, unsigned (the collector reads the body, then refuses it).
 void BM_Baseline_Bare200KBPost(benchmark::State& state) {
     CollectorProcess collector;
     if (collector.port <= 0) {
@@ -244,7 +294,8 @@ void BM_Baseline_Bare200KBPost(benchmark::State& state) {
         return;
     }
     platform::URLRequest r;
-    r.url = "http://" + collector.host() + "/";
+    r.url = "http://" + collector.host() + "/fs.action";
+    r.setHeader("UPLOAD-JSON", "{\"apikey\":x}");
     r.method = "POST";
     r.body.assign(200 * 1024, '\x7f');
     for (auto _ : state) {
@@ -261,5 +312,7 @@ BENCHMARK(BM_MakeReportData_101Logs101Trace20UserData)->Unit(benchmark::kMicrose
 BENCHMARK(BM_Baseline_LogsFullScanOf100000Messages)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly();
 BENCHMARK(BM_LogsTailOf100000Messages)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 BENCHMARK(BM_Baseline_Bare200KBPost)->Unit(benchmark::kMillisecond)->Iterations(50)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_Upload200KBOnly)->Unit(benchmark::kMillisecond)->Iterations(50)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_PostReportOnly)->Unit(benchmark::kMillisecond)->Iterations(50)->Repetitions(3)->ReportAggregatesOnly();
 BENCHMARK(BM_Upload200KBAndPostReport)->Unit(benchmark::kMillisecond)->Iterations(50)->Repetitions(3)->ReportAggregatesOnly();
 BENCHMARK_MAIN();
