@@ -1,9 +1,9 @@
 #include "Wren/WrenURLProtocolManager.h"
 
 #include "SyslogClient/SyslogClient.h"
-#include "platform/foundation/Bundle.h"
 #include "platform/foundation/DateFormat.h"
 #include "platform/foundation/Logger.h"
+#include "reliclass/QuillonDeviceInfo.h"
 
 #include <random>
 
@@ -49,13 +49,12 @@ platform::Value WrenURLProtocolManager::dictMessages() const {
 }
 
 std::optional<std::string> WrenURLProtocolManager::makeReportData() const {
-    const auto& bundle = platform::Bundle::main();
     platform::Value body = platform::dict();
     body["client_type"] = 1;
     body["packetid"] = randomString();
     body["appkey"] = appKey.value_or("");
-    body["app_version"] = bundle.infoString("CFBundleShortVersionString").value_or("");
-    body["version_code"] = bundle.infoString("CFBundleVersion").value_or("");
+    body["app_version"] = QuillonDeviceInfo::getAPPVersion().value_or("");
+    body["version_code"] = QuillonDeviceInfo::getAppBuildVersion().value_or("");
     body["messages"] = dictMessages();
     body["device"] = deviceInfo && deviceInfo->is_object() ? *deviceInfo : platform::dict();
 
