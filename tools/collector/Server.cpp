@@ -1,0 +1,412 @@
+#include "Server.h"
+
+#include <httplib.h>
+#include <openssl/evp.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <map>
+
+namespace collector {
+
+namespace {
+
+const char* kJson = "application/json";
+
+void sendJson(httplib::Response& res, const Json& body, int status = 200) {
+    res.status = status;
+    res.set_content(body.dump(), kJson);
+}
+
+bool allDigits(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+int portOf(const sockaddr_storage& ss) {
+    if (ss.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(ss).sin_port);
+    if (ss.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(ss).sin6_port);
+    return -1;
+}
+
+// The accepted socket that carries this request, found by its two port numbers, so that a
+// held request can notice when the client gives up. -1 when not found.
+int findConnection(const httplib::Request& req) {
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir) return -1;
+    int found = -1;
+    while (dirent* e = readdir(dir)) {
+        char* end = nullptr;
+        const long fd = std::strtol(e->d_name, &end, 10);
+        if (end == e->d_name || *end != '\0' || fd == dirfd(dir)) continue;
+        struct stat st {};
+        if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+        sockaddr_storage local{}, peer{};
+        socklen_t ll = sizeof local, pl = sizeof peer;
+        if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &ll) != 0) continue;
+        if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &pl) != 0) continue;
+        if (portOf(local) == req.local_port && portOf(peer) == req.remote_port) {
+            found = static_cast<int>(fd);
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+// Whether the peer has closed its side of the connection.
+bool peerClosed(int fd) {
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    if (poll(&p, 1, 0) <= 0) return false;
+    if (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) return true;
+    char c;
+    return recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+// Decodes a batch item's "post": a nested object or a JSON text.
+bool decodePost(const Json& post, Json& out) {
+    if (post.is_object() || post.is_array()) {
+        out = post;
+        return true;
+    }
+    if (!post.is_string()) return false;
+    out = Json::parse(post.get<std::string>(), nullptr, false);
+    return !out.is_discarded();
+}
+
+std::string hostOf(const httplib::Request& req) {
+    std::string host = req.get_header_value("Host");
+    if (host.empty()) host = req.local_addr + ":" + std::to_string(req.local_port);
+    return host;
+}
+
+}  // namespace
+
+std::string md5Hex(const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(text.data(), text.size(), digest, &len, EVP_md5(), nullptr);
+    std::string out;
+    char buf[3];
+    for (unsigned int i = 0; i < len; ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", digest[i]);
+        out += buf;
+    }
+    return out;
+}
+
+std::string checkUploadSignature(const std::string& header, const std::string& apiKey,
+                                 const std::string& signingKey) {
+    if (header.size() < 2 || header.front() != '{' || header.back() != '}') return "malformed UPLOAD-JSON";
+    // Values are bare (not quoted) and contain no commas; keys are quoted.
+    std::map<std::string, std::string> fields;
+    const std::string inner = header.substr(1, header.size() - 2);
+    std::size_t pos = 0;
+    while (pos <= inner.size()) {
+        std::size_t comma = inner.find(',', pos);
+        if (comma == std::string::npos) comma = inner.size();
+        const std::string piece = inner.substr(pos, comma - pos);
+        const std::size_t colon = piece.find(':');
+        if (colon == std::string::npos || colon < 2 || piece.front() != '"' || piece[colon - 1] != '"')
+            return "malformed UPLOAD-JSON";
+        fields[piece.substr(1, colon - 2)] = piece.substr(colon + 1);
+        pos = comma + 1;
+    }
+    for (const char* k : {"apikey", "op", "suffix", "tag", "timestamp", "uid", "sig"})
+        if (!fields.count(k)) return std::string("UPLOAD-JSON lacks ") + k;
+    if (fields["apikey"] != apiKey) return "unknown apikey";
+    const std::string signedText = "apikey=" + fields["apikey"] + "op=" + fields["op"] + "suffix=" + fields["suffix"] +
+                                   "tag=" + fields["tag"] + "timestamp=" + fields["timestamp"] +
+                                   "uid=" + fields["uid"];
+    if (md5Hex(signedText + signingKey) != fields["sig"]) return "signature mismatch";
+    return {};
+}
+
+Server::Server(Store& store, Policy& policy, bool verbose)
+    : store_(store), policy_(policy), verbose_(verbose), http_(std::make_unique<httplib::Server>()) {
+    // Held ("noanswer") requests occupy a worker each; keep plenty so others still get served.
+    http_->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // Accepted sockets inherit TCP_NODELAY from the listening socket; without it every
+    // answer on a reused connection waits for the peer's delayed ACK.
+    http_->set_tcp_nodelay(true);
+    http_->set_payload_max_length(64u << 20);
+    http_->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+        std::string what = "unknown error";
+        try {
+            std::rethrow_exception(ep);
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        log("error on " + req.path + ": " + what);
+        res.status = 500;
+        res.set_content(std::string("collector error: ") + what, "text/plain");
+    });
+    if (verbose_) {
+        http_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+            log(req.method + " " + req.path + " -> " + std::to_string(res.status));
+        });
+    }
+    routes();
+}
+
+Server::~Server() = default;
+
+int Server::bind(const std::string& host, int port) {
+    if (port == 0) return http_->bind_to_any_port(host);
+    return http_->bind_to_port(host, port) ? port : -1;
+}
+
+void Server::run() { http_->listen_after_bind(); }
+
+void Server::stop() {
+    {
+        std::lock_guard lock(stopMutex_);
+        stopping_ = true;
+    }
+    stopCv_.notify_all();
+    http_->stop();
+}
+
+bool Server::waitMs(int ms) {
+    std::unique_lock lock(stopMutex_);
+    return !stopCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_.load(); });
+}
+
+void Server::log(const std::string& line) { std::cerr << "quillon-collector: " + line + "\n" << std::flush; }
+
+void Server::reject(const httplib::Request& req, httplib::Response& res, int status, const std::string& reason) {
+    log("rejected " + req.path + ": " + reason);
+    store_.addReject(req.path, reason, req.get_header_value("UPLOAD-JSON"));
+    sendJson(res, {{"en", 1}, {"error", reason}}, status);
+}
+
+bool Server::applyTransportMode(const Answer& a, const httplib::Request& req, httplib::Response& res) {
+    if (a.mode == "slow") {
+        if (!waitMs(a.slowMs)) {
+            res.status = 503;
+            res.set_content("collector shutting down", "text/plain");
+            return true;
+        }
+        return false;
+    }
+    if (a.mode == "http500") {
+        res.status = 500;
+        res.set_content("collector policy: http500", "text/plain");
+        return true;
+    }
+    if (a.mode == "garbage") {
+        res.status = 200;
+        res.set_content("<html><body>this is not JSON</body></html>", "text/html");
+        return true;
+    }
+    if (a.mode == "noanswer") {
+        const int fd = findConnection(req);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(a.holdMs);
+        bool gone = false;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (fd >= 0 && peerClosed(fd)) {
+                gone = true;
+                break;
+            }
+            if (!waitMs(50)) break;
+        }
+        // Drop the connection so that the client never sees an answer.
+        if (fd >= 0 && !gone) ::shutdown(fd, SHUT_RDWR);
+        res.status = 503;
+        res.set_header("Connection", "close");
+        return true;
+    }
+    return false;
+}
+
+void Server::handleCrash(const httplib::Request& req, httplib::Response& res, bool configEndpoint) {
+    if (!req.has_header("UPLOAD-JSON")) return reject(req, res, 400, "missing UPLOAD-JSON header");
+    const Json env = Json::parse(req.get_header_value("UPLOAD-JSON"), nullptr, false);
+    if (env.is_discarded() || !env.is_object()) return reject(req, res, 400, "UPLOAD-JSON is not a JSON object");
+    for (const char* k : {"ak", "tm", "ac", "pro", "ty"}) {
+        auto it = env.find(k);
+        if (it == env.end() || !it->is_string())
+            return reject(req, res, 400, std::string("UPLOAD-JSON lacks string \"") + k + "\"");
+    }
+    Record base;
+    base.path = req.path;
+    base.ak = env["ak"].get<std::string>();
+    base.tm = env["tm"].get<std::string>();
+    base.ac = env["ac"].get<std::string>();
+    if (!allDigits(base.tm)) return reject(req, res, 400, "UPLOAD-JSON tm is not whole seconds: " + base.tm);
+    if (configEndpoint && base.ac != "config")
+        return reject(req, res, 400, "configuration endpoint got action " + base.ac);
+
+    const Json body = Json::parse(req.body, nullptr, false);
+    if (body.is_discarded()) return reject(req, res, 400, "body is not JSON");
+
+    const Answer answer = policy_.answerFor(configEndpoint ? Endpoint::Config : Endpoint::Crash);
+    base.answer = answer.mode;
+    std::vector<Record> records;
+    if (base.ac == "register" || base.ac == "submit" || base.ac == "config" || base.ac == "exception") {
+        if (!body.is_object()) return reject(req, res, 400, base.ac + " body is not a JSON object");
+        Record r = base;
+        r.itemAc = base.ac;
+        r.body = body;
+        extractException(r);
+        records.push_back(std::move(r));
+    } else if (base.ac == "submore") {
+        if (!body.is_array() || body.empty()) return reject(req, res, 400, "submore body is not a non-empty array");
+        for (std::size_t i = 0; i < body.size(); ++i) {
+            const Json& item = body[i];
+            const std::string where = "submore item " + std::to_string(i);
+            if (!item.is_object() || !item.contains("ac") || !item["ac"].is_string() || !item.contains("post"))
+                return reject(req, res, 400, where + " lacks \"ac\" or \"post\"");
+            Record r = base;
+            r.itemAc = item["ac"].get<std::string>();
+            if (!decodePost(item["post"], r.body)) return reject(req, res, 400, where + " post is not JSON");
+            extractException(r);
+            records.push_back(std::move(r));
+        }
+    } else {
+        return reject(req, res, 400, "unknown action " + base.ac);
+    }
+    store_.addRecords(records);
+
+    if (applyTransportMode(answer, req, res)) return;
+    const Json config = base.ac == "config" ? policy_.configValues() : Json::object();
+    Json out = Json::object();
+    if (answer.mode == "en1" || answer.mode == "code1") {
+        out = {{"en", answer.code}, {"msg", answer.msg}};
+    } else if (answer.mode == "nocode") {
+        out = config;
+    } else if (answer.mode == "emptydata") {
+        out = {{"en", 0}};
+    } else {
+        out = {{"en", 0}};
+        out.update(config);
+    }
+    sendJson(res, out);
+}
+
+void Server::handleFeedback(const httplib::Request& req, httplib::Response& res) {
+    auto fail = [&](const std::string& reason) {
+        log("rejected " + req.path + ": " + reason);
+        store_.addReject(req.path, reason, req.body.substr(0, 2000));
+        sendJson(res, {{"code", 400}, {"msg", reason}}, 400);
+    };
+    if (req.get_header_value("Content-Type").rfind(kJson, 0) != 0) return fail("Content-Type is not application/json");
+    Json body = Json::parse(req.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object()) return fail("body is not a JSON object");
+    // "logs" and "user_data" travel as JSON texts; keep them decoded.
+    for (const char* k : {"logs", "user_data"}) {
+        auto it = body.find(k);
+        if (it == body.end() || !it->is_string() || it->get<std::string>().empty()) continue;
+        Json inner = Json::parse(it->get<std::string>(), nullptr, false);
+        if (inner.is_discarded()) return fail(std::string("\"") + k + "\" is not JSON text");
+        *it = std::move(inner);
+    }
+    std::string appkey, type, message;
+    if (auto v = body.find("appkey"); v != body.end() && v->is_string()) appkey = v->get<std::string>();
+    if (auto m = body.find("messages"); m != body.end() && m->is_array() && !m->empty() && (*m)[0].is_object()) {
+        const Json& data = (*m)[0].value("data", Json::object());
+        if (data.is_object()) {
+            if (data.contains("type") && data["type"].is_string()) type = data["type"].get<std::string>();
+            if (data.contains("message") && data["message"].is_string()) message = data["message"].get<std::string>();
+        }
+    }
+    const Answer answer = policy_.answerFor(Endpoint::Feedback);
+    const std::int64_t id = store_.addFeedback(appkey, type, message, body, answer.mode);
+
+    if (applyTransportMode(answer, req, res)) return;
+    if (answer.mode == "en1" || answer.mode == "code1")
+        sendJson(res, {{"code", answer.code}, {"msg", answer.msg}});
+    else if (answer.mode == "emptydata")
+        sendJson(res, {{"code", 0}, {"msg", "ok"}, {"data", Json::object()}});
+    else if (answer.mode == "nocode")
+        sendJson(res, {{"msg", "ok"}, {"data", {{"id", id}}}});
+    else
+        sendJson(res, {{"code", 0}, {"msg", "ok"}, {"data", {{"id", id}}}});
+}
+
+void Server::handleFileUpload(const httplib::Request& req, httplib::Response& res) {
+    const std::string header = req.get_header_value("UPLOAD-JSON");
+    std::string problem = header.empty() ? "missing UPLOAD-JSON header"
+                                         : checkUploadSignature(header, policy_.apiKey(), policy_.signingKey());
+    if (!problem.empty()) {
+        log("rejected " + req.path + ": " + problem);
+        store_.addReject(req.path, problem, header);
+        sendJson(res, {{"code", problem == "signature mismatch" ? 4001 : 4000}, {"msg", problem}});
+        return;
+    }
+    const Answer answer = policy_.answerFor(Endpoint::FileStore);
+    const std::int64_t id = store_.addFile(header, req.body, answer.mode);
+
+    if (applyTransportMode(answer, req, res)) return;
+    const Json fileinfo = {{"fileUrl", "http://" + hostOf(req) + "/_collector/files/" + std::to_string(id) + ".jpg"},
+                           {"fileid", id},
+                           {"size", req.body.size()}};
+    if (answer.mode == "en1" || answer.mode == "code1")
+        sendJson(res, {{"code", answer.code}, {"msg", answer.msg}});
+    else if (answer.mode == "emptydata")
+        sendJson(res, {{"code", 0}, {"msg", "ok"}, {"data", Json::object()}});
+    else if (answer.mode == "nocode")
+        sendJson(res, {{"msg", "ok"}, {"data", {{"fileinfo", fileinfo}}}});
+    else
+        sendJson(res, {{"code", 0}, {"msg", "ok"}, {"data", {{"fileinfo", fileinfo}}}});
+}
+
+void Server::routes() {
+    auto& s = *http_;
+    s.Post("/", [this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, true); });
+    s.Post("/cpi/crash", [this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, false); });
+    s.Post("/cpi/pre", [this](const httplib::Request& req, httplib::Response& res) { handleFeedback(req, res); });
+    s.Post("/fs.action", [this](const httplib::Request& req, httplib::Response& res) { handleFileUpload(req, res); });
+
+    s.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("quillon-collector\n", "text/plain");
+    });
+    s.Get("/_collector/records",
+          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.records()); });
+    s.Get("/_collector/feedback",
+          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.feedback()); });
+    s.Get("/_collector/files", [this](const httplib::Request& req, httplib::Response& res) {
+        Json files = store_.files();
+        for (auto& f : files)
+            f["url"] = "http://" + hostOf(req) + "/_collector/files/" + std::to_string(f["id"].get<std::int64_t>()) +
+                       ".jpg";
+        sendJson(res, files);
+    });
+    s.Get(R"(/_collector/files/(\d+)(\.jpg)?)", [this](const httplib::Request& req, httplib::Response& res) {
+        auto data = store_.fileData(std::stoll(req.matches[1].str()));
+        if (!data) {
+            res.status = 404;
+            res.set_content("no such file", "text/plain");
+            return;
+        }
+        res.set_content(*data, "image/jpeg");
+    });
+    s.Get("/_collector/rejects",
+          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.rejects()); });
+    s.Get("/_collector/policy",
+          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, policy_.effective()); });
+    s.Post("/_collector/policy", [this](const httplib::Request& req, httplib::Response& res) {
+        Json p = req.body.empty() ? Json::object() : Json::parse(req.body, nullptr, false);
+        std::string problem = p.is_discarded() ? "policy is not JSON" : validatePolicy(p);
+        if (!problem.empty()) return sendJson(res, {{"error", problem}}, 400);
+        policy_.setLive(p);
+        sendJson(res, policy_.effective());
+    });
+    s.Post("/_collector/reset", [this](const httplib::Request&, httplib::Response& res) {
+        store_.reset();
+        sendJson(res, {{"ok", true}});
+    });
+}
+
+}  // namespace collector

@@ -1,0 +1,63 @@
+// The collection server: crash endpoint, configuration endpoint, feedback endpoint, file
+// store, and the inspection/control endpoints under "/_collector/".
+#pragma once
+
+#include "Policy.h"
+#include "Store.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace collector {
+
+class Server {
+public:
+    Server(Store& store, Policy& policy, bool verbose);
+    ~Server();
+    // Binds; returns the bound port, or -1.
+    int bind(const std::string& host, int port);
+    // Serves until stop(); returns when all workers have ended.
+    void run();
+    // Callable from any thread: ends held and slow answers, stops accepting.
+    void stop();
+
+private:
+    void routes();
+    void handleCrash(const httplib::Request& req, httplib::Response& res, bool configEndpoint);
+    void handleFeedback(const httplib::Request& req, httplib::Response& res);
+    void handleFileUpload(const httplib::Request& req, httplib::Response& res);
+    // Applies the transport-level part of an answer (slow, noanswer, http500, garbage).
+    // Returns true when the response is complete and the caller should not fill it.
+    bool applyTransportMode(const Answer& a, const httplib::Request& req, httplib::Response& res);
+    // Waits up to ms; false when the server is stopping.
+    bool waitMs(int ms);
+    void reject(const httplib::Request& req, httplib::Response& res, int status, const std::string& reason);
+    void log(const std::string& line);
+
+    Store& store_;
+    Policy& policy_;
+    bool verbose_;
+    std::unique_ptr<httplib::Server> http_;
+    std::mutex stopMutex_;
+    std::condition_variable stopCv_;
+    std::atomic<bool> stopping_{false};
+};
+
+// MD5 of the text as 32 lower-case hexadecimal digits.
+std::string md5Hex(const std::string& text);
+
+// Checks the file store's "UPLOAD-JSON" header: {"apikey":K,"op":O,...,"uid":60,"sig":S}
+// with bare values. Returns "" when the signature matches, else the reason.
+std::string checkUploadSignature(const std::string& header, const std::string& apiKey,
+                                 const std::string& signingKey);
+
+}  // namespace collector

@@ -1,0 +1,68 @@
+// SQLite storage of everything the collector received: crash-side records (one row per
+// registration, crash, exception or configuration body, batch items unpacked), feedback
+// reports, uploaded files and rejected requests.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace collector {
+
+using Json = nlohmann::ordered_json;
+
+struct Record {
+    std::string path;        // server path the request arrived on
+    std::string ak;          // envelope application key
+    std::string tm;          // envelope time text
+    std::string ac;          // envelope action
+    std::string itemAc;      // the item's own action (equal to ac outside batches)
+    Json body;               // decoded body of the item
+    std::string name;        // crash/exception name (data.name), or ""
+    std::string reason;      // first line of data.et
+    std::string backtrace;   // the rest of data.et
+    std::string answer;      // answer mode used for the request
+};
+
+// Fills name/reason/backtrace from body.data.name and body.data.et when present.
+void extractException(Record& r);
+
+class Store {
+public:
+    // path ":memory:" keeps everything in memory. Throws std::runtime_error on failure.
+    explicit Store(const std::string& path);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // All records of one request in one transaction; returns their ids.
+    std::vector<std::int64_t> addRecords(const std::vector<Record>& records);
+    std::int64_t addFeedback(const std::string& appkey, const std::string& type, const std::string& message,
+                             const Json& body, const std::string& answer);
+    std::int64_t addFile(const std::string& header, const std::string& data, const std::string& answer);
+    void addReject(const std::string& path, const std::string& reason, const std::string& detail);
+
+    std::optional<std::string> fileData(std::int64_t id);
+    Json records();
+    Json feedback();
+    Json files();
+    Json rejects();
+    void reset();
+    // Closes the database; later calls fail quietly.
+    void close();
+
+private:
+    void exec(const char* sql);
+    std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+};
+
+double nowSeconds();
+
+}  // namespace collector
