@@ -310,7 +310,6 @@ TEST(ReachabilityNetlink, FollowsLinksAndRoutesInAFreshNamespace) {
     if (std::system("ip -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "ip is not installed";
     std::string sysNet = testenv::makeTempDir("reach-sys");
     std::filesystem::create_directories(sysNet + "/v0");
-    std::ofstream(sysNet + "/v0/uevent") << "INTERFACE=v0\nDEVTYPE=wwan\n";
 
     bool skipped = false;
     std::thread worker([&] {
@@ -333,8 +332,10 @@ TEST(ReachabilityNetlink, FollowsLinksAndRoutesInAFreshNamespace) {
             cv.notify_all();
         });
         ASSERT_GT(id, 0);
-        // Runs a command and waits until the watcher reported a change after it.
-        auto run = [&](const char* command) {
+        // Runs a command, then waits until the watcher reported a change after it and the
+        // flags of the target are the expected ones (carrier changes settle asynchronously,
+        // each with a notification of its own).
+        auto expect = [&](const char* command, const platform::ReachabilityTarget& target, std::uint32_t flags) {
             int before;
             {
                 std::lock_guard lock(m);
@@ -342,30 +343,31 @@ TEST(ReachabilityNetlink, FollowsLinksAndRoutesInAFreshNamespace) {
             }
             ASSERT_EQ(std::system(command), 0) << command;
             std::unique_lock lock(m);
-            EXPECT_TRUE(cv.wait_for(lock, 30s, [&] { return changes > before; })) << command;
+            EXPECT_TRUE(cv.wait_for(lock, 30s, [&] { return changes > before && source->flags(target) == flags; }))
+                << command << ": flags " << source->flags(target).value_or(0xFFFFFFFF);
         };
+        const std::uint32_t R = platform::kReachabilityReachable, D = platform::kReachabilityIsDirect,
+                            W = platform::kReachabilityIsWWAN, L = platform::kReachabilityIsLocalAddress;
 
-        // A cellular link alone: link-local is reachable through it.
-        run("ip link add v0 type veth peer name v1 && ip link set v1 up && ip link set v0 up");
-        run("ip route add default dev v0 metric 100");
-        EXPECT_EQ(source->flags(internet), platform::kReachabilityReachable | platform::kReachabilityIsWWAN);
-        EXPECT_EQ(source->flags(local), platform::kReachabilityReachable | platform::kReachabilityIsDirect);
-
+        // v0 is a cellular link (by the substituted sysfs tree), v1 a wired one; w0/w1 both cellular.
+        std::ofstream(sysNet + "/v0/uevent") << "INTERFACE=v0\nDEVTYPE=wwan\n";
+        for (const char* name : {"w0", "w1"}) {
+            std::filesystem::create_directories(sysNet + "/" + name);
+            std::ofstream(sysNet + "/" + name + "/uevent") << "INTERFACE=" << name << "\nDEVTYPE=wwan\n";
+        }
+        expect("ip link add v0 type veth peer name v1 && ip link set v1 up && ip link set v0 up", local, R | D);
+        expect("ip route add default dev v0 metric 100", internet, R | W);
         // The preferred (lower metric) default route decides the cellular flag.
-        run("ip route add default dev v1 metric 10");
-        EXPECT_EQ(source->flags(internet), platform::kReachabilityReachable);
-
-        run("ip route flush default");
-        EXPECT_EQ(source->flags(internet), 0u);
-        run("ip link set v1 down");
-        // v1 down takes v0's carrier with it: no link is up any more.
-        EXPECT_EQ(source->flags(local), 0u);
-
-        run("ip link set lo up");
+        expect("ip route add default dev v1 metric 10", internet, R);
+        expect("ip route flush default", internet, 0);
+        // Only cellular links up: the link-local network is reached over one of them.
+        expect("ip link add w0 type veth peer name w1 && ip link set w0 up && ip link set w1 up && "
+               "ip link set v1 down",
+               local, R | D | W);
+        expect("ip link set w1 down", local, 0);
         platform::ReachabilityTarget loopback;
         loopback.ipv4 = 0x7F000001;
-        EXPECT_EQ(source->flags(loopback), platform::kReachabilityReachable | platform::kReachabilityIsLocalAddress |
-                                               platform::kReachabilityIsDirect);
+        expect("ip link set lo up", loopback, R | L | D);
         source->unwatch(id);
     });
     worker.join();
