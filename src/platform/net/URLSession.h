@@ -17,11 +17,11 @@ struct URLRequest {
     // Header fields in the order they were set; names compare case-insensitively.
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    double timeoutSeconds = 60.0;  // the platform default
+    double timeoutSeconds = 60.0;  // the platform default; zero or less also means 60 s
 
     void setHeader(const std::string& name, const std::string& value);
     std::optional<std::string> header(const std::string& name) const;
-    std::string description() const;  // "<URLRequest: 0x...> { URL: ... }"
+    std::string description() const;  // "<NSMutableURLRequest: 0x...> { URL: ... }"
 };
 
 struct HTTPResponse {

@@ -8,9 +8,9 @@
 // The epoll descriptor is readable while either of them is, so a host loop that polls it
 // wakes exactly when work is due. Collecting a batch drains both and re-arms the timer.
 //
-// The queue lock is a timed mutex: performAndWait() with a time-out never waits for it longer
-// than its time-out, which keeps the crash path (a background thread in a signal handler)
-// bounded even when the lock is held by the thread that faulted.
+// performAndWait() with a time-out never waits for the queue lock longer than its time-out
+// (try_lock with short naps), which keeps the crash path (a background thread in a signal
+// handler) bounded even when the lock is held by the thread that faulted.
 #include "platform/runtime/RunLoop.h"
 
 #include <sys/epoll.h>
@@ -29,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -76,7 +77,7 @@ struct WaitState {
 struct RunLoop::Impl {
     using Key = std::pair<std::int64_t, std::uint64_t>;  // due time (ns), sequence
 
-    std::timed_mutex m;
+    std::mutex m;
     std::map<Key, Task> tasks;
     std::unordered_map<TimerId, Key> keys;
     std::uint64_t nextSeq = 1;
@@ -266,8 +267,11 @@ bool RunLoop::performAndWait(Task task, double timeoutSeconds)
     {
         std::unique_lock lock(impl_->m, std::defer_lock);
         if (bounded) {
-            if (!lock.try_lock_until(deadline))
-                return false;  // never queued
+            while (!lock.try_lock()) {
+                if (Clock::now() >= deadline)
+                    return false;  // never queued
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
         } else {
             lock.lock();
         }
