@@ -27,7 +27,7 @@
 class QUILLON_EXPORT QuillonDelegate {
 public:
     virtual ~QuillonDelegate();
-    virtual void receivedCrashNotification(const std::string& stackTrace) {}
+    virtual void receivedCrashNotification(const std::string& /*stackTrace*/) {}
 };
 
 // The host's configuration, a plain copyable value. defaultConfig() gives the defaults below.
