@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
 
         std::printf("listening on %s:%d\n", host.c_str(), bound);
         std::fflush(stdout);
-        std::cerr << "quillon-collector: database " << db << "\n";
+        if (verbose) std::cerr << "quillon-collector: database " << db << "\n";
         server.run();
         store.close();
     } catch (const std::exception& e) {

@@ -1,0 +1,169 @@
+#include "support/Collector.h"
+
+#include "support/TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace testenv {
+
+namespace {
+
+// Reads one line from fd, waiting at most timeoutMs overall.
+std::string readLine(int fd, int timeoutMs) {
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+        char c;
+        const ssize_t n = read(fd, &c, 1);
+        if (n <= 0) break;
+        if (c == '\n') break;
+        line += c;
+    }
+    return line;
+}
+
+}  // namespace
+
+Collector::Collector(const std::vector<std::string>& extraArgs) {
+    db_ = makeTempDir("quillon-collector") + "/db.sqlite";
+    std::vector<std::string> args = {QUILLON_COLLECTOR_PATH, "--port", "0", "--db", db_};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (rc != 0) {
+        close(pipeFds[0]);
+        pid_ = -1;
+        throw std::runtime_error(std::string("cannot start ") + argv[0]);
+    }
+    const std::string line = readLine(pipeFds[0], 15000);
+    // Nothing else is read from the collector's stdout; it writes only this line there.
+    close(pipeFds[0]);
+    const std::string prefix = "listening on 127.0.0.1:";
+    if (line.rfind(prefix, 0) == 0) port_ = std::atoi(line.c_str() + prefix.size());
+    if (port_ <= 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        throw std::runtime_error("collector did not start: \"" + line + "\"");
+    }
+}
+
+Collector::~Collector() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+}
+
+std::string Collector::host() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string Collector::url(const std::string& path) const { return "http://" + host() + path; }
+
+Collector::Reply Collector::post(const std::string& path, const std::string& body,
+                                 const std::map<std::string, std::string>& headers, const std::string& contentType,
+                                 double readTimeoutSeconds) {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_connection_timeout(5);
+    const auto usec = static_cast<long>(readTimeoutSeconds * 1e6);
+    client.set_read_timeout(usec / 1000000, usec % 1000000);
+    httplib::Headers h(headers.begin(), headers.end());
+    Reply reply;
+    if (auto res = client.Post(path, h, body, contentType)) {
+        reply.status = res->status;
+        reply.body = res->body;
+        reply.contentType = res->get_header_value("Content-Type");
+    }
+    return reply;
+}
+
+Collector::Reply Collector::get(const std::string& path) {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_connection_timeout(5);
+    client.set_read_timeout(10, 0);
+    Reply reply;
+    if (auto res = client.Get(path)) {
+        reply.status = res->status;
+        reply.body = res->body;
+        reply.contentType = res->get_header_value("Content-Type");
+    }
+    return reply;
+}
+
+platform::Value Collector::getJson(const std::string& path) {
+    Reply r = get(path);
+    platform::Value v = platform::Value::parse(r.body, nullptr, false);
+    if (r.status != 200 || !v.is_array()) {
+        ADD_FAILURE() << "collector GET " << path << " failed: status " << r.status << " " << r.body;
+        return platform::Value::array();
+    }
+    return v;
+}
+
+platform::Value Collector::records() { return getJson("/_collector/records"); }
+platform::Value Collector::feedback() { return getJson("/_collector/feedback"); }
+platform::Value Collector::files() { return getJson("/_collector/files"); }
+platform::Value Collector::rejects() { return getJson("/_collector/rejects"); }
+
+platform::Value Collector::setPolicy(const platform::Value& policy) {
+    Reply r = post("/_collector/policy", policy.dump());
+    if (r.status != 200) {
+        ADD_FAILURE() << "collector rejected policy " << policy.dump() << ": " << r.status << " " << r.body;
+        return nullptr;
+    }
+    return platform::Value::parse(r.body, nullptr, false);
+}
+
+void Collector::reset() {
+    Reply r = post("/_collector/reset", "");
+    if (r.status != 200) ADD_FAILURE() << "collector reset failed: " << r.status;
+}
+
+platform::Value Collector::waitFor(const std::string& path, std::size_t n, double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (true) {
+        platform::Value v = getJson(path);
+        if (v.size() >= n || std::chrono::steady_clock::now() >= deadline) return v;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+platform::Value Collector::waitForRecords(std::size_t n, double timeoutSeconds) {
+    return waitFor("/_collector/records", n, timeoutSeconds);
+}
+
+platform::Value Collector::waitForFeedback(std::size_t n, double timeoutSeconds) {
+    return waitFor("/_collector/feedback", n, timeoutSeconds);
+}
+
+}  // namespace testenv
