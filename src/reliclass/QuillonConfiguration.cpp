@@ -71,7 +71,7 @@ bool QuillonConfiguration::saveConfigurationToFile() {
     record["to"] = numberText(to);
     // Shortest text that reads back as the same double (it may carry a fractional part).
     char crt[64];
-    auto res = std::to_chars(crt, crt + sizeof crt, configRequestTime.load());
+    auto res = std::to_chars(crt, crt + sizeof crt, configRequestTime.load(), std::chars_format::fixed);
     record["crt"] = std::string(crt, res.ptr);
     return QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::configurationPath()).saveConfiguration(record);
 }
