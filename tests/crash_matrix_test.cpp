@@ -12,7 +12,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,6 +54,18 @@ std::vector<platform::Value> crashRecords(const platform::Value& records) {
     for (const auto& r : records)
         if (platform::textOrEmpty(r, "item_ac") == "submit") out.push_back(r);
     return out;
+}
+
+// Waits until a record matching `pred` has arrived.
+template <class Pred>
+bool waitForRecord(testenv::Collector& collector, Pred pred, double timeoutSeconds = 20.0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    do {
+        for (const auto& r : collector.records())
+            if (pred(r)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
 }
 
 class CrashHost {
@@ -209,13 +223,9 @@ TEST(CrashHostTest, ExtensionCrashNoticeIsReportedFromTheGroupContainer) {
         host.outDir());
     ASSERT_EQ(notify.exitCode(), 0) << describe(notify);
 
-    ASSERT_TRUE(collector.waitForRecords(
-        [](const platform::Value& records) {
-            for (const auto& r : records)
-                if (platform::textOrEmpty(r, "name") == "WidgetCrash") return true;
-            return false;
-        },
-        20.0));
+    ASSERT_TRUE(waitForRecord(collector, [](const platform::Value& r) {
+        return platform::textOrEmpty(r, "name") == "WidgetCrash";
+    }));
     for (const auto& r : collector.records()) {
         if (platform::textOrEmpty(r, "name") != "WidgetCrash") continue;
         EXPECT_EQ(platform::textOrEmpty(r, "reason"), "timeline provider died");
