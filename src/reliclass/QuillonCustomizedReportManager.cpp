@@ -1,0 +1,199 @@
+#include "reliclass/QuillonCustomizedReportManager.h"
+
+#include "platform/foundation/Logger.h"
+#include "reliclass/QuillonConfiguration.h"
+#include "reliclass/QuillonCustomizedException.h"
+#include "reliclass/QuillonDataFileManager.h"
+#include "reliclass/QuillonDeviceInfo.h"
+#include "reliclass/QuillonDiagnosticManager.h"
+#include "reliclass/QuillonGuard.h"
+#include "reliclass/QuillonLogDataManager.h"
+#include "reliclass/QuillonNetworkBuilder.h"
+#include "reliclass/QuillonReportDataManager.h"
+#include "reliclass/QuillonReportDataUnit.h"
+#include "reliclass/QuillonUncaughtExceptionHandler.h"
+
+#include <chrono>
+#include <vector>
+
+using platform::Value;
+
+namespace {
+
+struct TypeCode {
+    std::int32_t code;
+    const char* name;
+    std::uint64_t kind;
+};
+constexpr TypeCode kTypeCodes[] = {{1, "cpp", 1}, {3, "lua", 2}, {4, "js", 3}, {5, "C#", 4}};
+
+double nowSeconds() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+QuillonCustomizedReportManager& QuillonCustomizedReportManager::defaultManager() {
+    static QuillonCustomizedReportManager* instance = new QuillonCustomizedReportManager;
+    return *instance;
+}
+
+std::optional<std::string> QuillonCustomizedReportManager::customizedMessage() const {
+    std::lock_guard lock(messageLock_);
+    return customizedMessage_;
+}
+
+void QuillonCustomizedReportManager::setCustomizedMessage(const std::optional<std::string>& message) {
+    std::lock_guard lock(messageLock_);
+    customizedMessage_ = message;
+}
+
+void QuillonCustomizedReportManager::reportCustomizedException(std::int32_t type,
+                                                               const std::optional<std::string>& message,
+                                                               const std::optional<std::string>& stackTrace) {
+    quillon::guarded([&] {
+        const TypeCode* match = nullptr;
+        for (const auto& t : kTypeCodes)
+            if (t.code == type) match = &t;
+        if (!match) return;
+        setCustomizedMessage(message);
+        Value userInfo = platform::dict();
+        userInfo["stack trace"] = stackTrace ? Value(*stackTrace) : Value();
+        auto exception = QuillonCustomizedException::exceptionWithName(match->name, "", userInfo, message);
+        handle(match->kind, exception, message);
+    });
+}
+
+void QuillonCustomizedReportManager::reportCustomizedException(const platform::Exception& exception,
+                                                               std::uint64_t reportType,
+                                                               const std::optional<std::string>& message) {
+    setCustomizedMessage(message);
+    // The message travels with the call, so concurrent reports never swap messages.
+    handle(reportType, exception, message);
+}
+
+void QuillonCustomizedReportManager::handelException(std::uint64_t type, const platform::Exception& exception) {
+    handle(type, exception, customizedMessage());
+}
+
+void QuillonCustomizedReportManager::handle(std::uint64_t type, const platform::Exception& exception,
+                                            const std::optional<std::string>& message) {
+    quillon::guarded([&] {
+        std::string trace;
+        if (type == 0) {
+            if (exception.name() == "lua") {
+                trace = platform::textOrEmpty(exception.userInfo(), "stack trace");
+            } else {
+                auto lines = QuillonUncaughtExceptionHandler::symbolicate(exception.callStackReturnAddresses());
+                for (std::size_t i = 0; i < lines.size(); ++i) {
+                    if (i) trace += '\n';
+                    trace += lines[i];
+                }
+            }
+        } else if (type >= 1 && type <= 4) {
+            trace = platform::textOrEmpty(exception.userInfo(), "stack trace");
+        }
+        const std::string et = exception.reason() + "\n" + trace;
+        // A report without a message is pooled under its event text alone.
+        const std::string identifier = et + message.value_or("");
+
+        auto& config = QuillonConfiguration::shareConfiguration();
+        config.appex = false;
+
+        Value record = platform::dict();
+        record["dei"] = QuillonDeviceInfo::getDeviceInfo();
+        record["nwt"] = QuillonDeviceInfo::getCarrierInfo();
+        Value event = platform::dict();
+        event["name"] = exception.name();
+        event["et"] = et;
+        event["tm"] = platform::format("%.f", nowSeconds());
+        Value une = platform::dict();
+        une["une"] = QuillonReportDataUnit::shareStance().user.value_or("");
+        Value bbs = platform::dict();
+        QuillonLogDataManager* logs = QuillonLogDataManager::activeInstance();
+        bbs["bbs"] = logs ? Value(logs->cacheLogs()) : platform::array();
+        Value csc = platform::array();
+        csc.push_back(std::move(une));
+        csc.push_back(std::move(bbs));
+        event["csc"] = std::move(csc);
+        if (message) event["msg"] = *message;
+        event["ty"] = getReportType(type);
+        event["ct"] = "1";
+        record["data"] = std::move(event);
+        record["mach"] = QuillonDiagnosticManager::defaultManager().getDiagnosticInfo();
+
+        Value entry = platform::dict();
+        entry["ac"] = "exception";
+        entry["post"] = std::move(record);
+        if (QuillonConfiguration::isLogEnabled())
+            QuillonConfiguration::logWithLevel(4, "Exception Data:%s", platform::describe(entry).c_str());
+
+        const std::string path = QuillonDataFileManager::exceptionDataPath();
+        QuillonDataFileManager::fileManagerWith(path).saveException(entry, identifier, config.ep);
+        handleCount_.store(QuillonDataFileManager::fileManagerWith(path).getExceptionDataCount());
+        if (handleCount_.load() >= static_cast<std::uint64_t>(config.ep)) reportDataToServer();
+    });
+}
+
+void QuillonCustomizedReportManager::reportDataToServer() {
+    quillon::guarded([&] {
+        platform::URLRequest request = QuillonNetworkBuilder::defaultBuilder().buildRequestWithReprotAction("submore");
+        const Value pool = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::exceptionDataPath())
+                               .getExceptionDatas();
+        Value body = platform::array();
+        std::vector<std::string> identifiers;
+        if (pool.is_array()) {
+            for (const auto& element : pool) {
+                if (!element.is_object()) continue;
+                const Value* ac = platform::find(element, "ac");
+                const Value* post = platform::find(element, "post");
+                Value item = platform::dict();
+                item["ac"] = ac ? *ac : Value();
+                item["post"] = JSONData2String(post ? *post : Value());
+                body.push_back(std::move(item));
+                const Value* data = post ? platform::find(*post, "data") : nullptr;
+                identifiers.push_back(identifierFor(data ? *data : Value()));
+            }
+        }
+        if (body.empty()) return;
+        const std::string text = platform::toJSON(body, true);
+        QuillonConfiguration::logWithLevel(4, "body data:%s", text.c_str());
+        request.body = text;
+        QuillonReportDataManager::defaultManager().reportData(
+            std::move(request), [identifiers = std::move(identifiers)](
+                                    const std::optional<platform::HTTPResponse>&, const std::optional<std::string>& data,
+                                    const std::optional<platform::URLError>& error) {
+                if (error) return;
+                QuillonConfiguration::logWithLevel(4, "response data:%s", data ? data->c_str() : "(null)");
+                if (!QuillonReportDataManager::isSuccessAnswer(data)) return;
+                // Only what was sent: reports pooled while the request was out stay.
+                QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::exceptionDataPath())
+                    .deleteExceptionDatas(identifiers);
+            });
+    });
+}
+
+bool QuillonCustomizedReportManager::isHaveException(const std::string& identifier) {
+    return QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::exceptionDataPath())
+        .isHaveException(identifier);
+}
+
+std::string QuillonCustomizedReportManager::getReportType(std::uint64_t type) {
+    switch (type) {
+        case 0: return "2";
+        case 1: return "1";
+        case 2: return "3";
+        case 3: return "4";
+        case 4: return "5";
+        default: return std::string();
+    }
+}
+
+std::string QuillonCustomizedReportManager::JSONData2String(const Value& object) {
+    return platform::toJSON(object, true);
+}
+
+std::string QuillonCustomizedReportManager::identifierFor(const Value& event) {
+    return platform::textOrEmpty(event, "et") + platform::textOrEmpty(event, "msg");
+}

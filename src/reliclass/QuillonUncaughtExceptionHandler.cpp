@@ -1,0 +1,327 @@
+#include "reliclass/QuillonUncaughtExceptionHandler.h"
+
+#include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/RunLoop.h"
+#include "reliclass/QuillonConfiguration.h"
+#include "reliclass/QuillonCustomizedException.h"
+#include "reliclass/QuillonReportDataUnit.h"
+#include "reliclass/QuillonThrowSite.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <execinfo.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <thread>
+#include <typeinfo>
+
+std::atomic<std::int32_t> QuillonUncaughtExceptionCount{0};
+
+namespace {
+
+constexpr int kSignals[] = {SIGABRT, SIGILL, SIGSEGV, SIGFPE, SIGBUS, SIGPIPE, SIGTRAP};
+// The main thread runs the report inline when it is the one that faults, so its alternate
+// stack must hold a whole report (record assembly, JSON, a synchronous HTTP send).
+constexpr std::size_t kMainAltStackSize = 1024 * 1024;
+// Alternate stacks smaller than this are too small to assemble a report on.
+constexpr std::size_t kReportStackSize = 512 * 1024;
+
+std::atomic<bool> gInstalled{false};
+std::atomic<QuillonUncaughtExceptionHandler::ReportHook> gReportHook{nullptr};
+
+bool onSmallAlternateStack() {
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) != 0) return false;
+    return (current.ss_flags & SS_ONSTACK) && current.ss_size < kReportStackSize;
+}
+
+void ensureLargeAlternateStack() {
+    platform::ensureAlternateSignalStack();
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) &&
+        current.ss_size >= kMainAltStackSize)
+        return;
+    // Never unmapped: a signal may be running on it at any time afterwards.
+    void* mem = ::mmap(nullptr, kMainAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
+                       -1, 0);
+    if (mem == MAP_FAILED) return;
+    stack_t stack{};
+    stack.ss_sp = mem;
+    stack.ss_size = kMainAltStackSize;
+    if (::sigaltstack(&stack, nullptr) != 0) ::munmap(mem, kMainAltStackSize);
+}
+
+// Last resort against a report that never finishes (a lock held by the faulting code, a
+// main thread that took the report and then stalled): the default action of SIGALRM ends
+// the process. The budget covers the hand-off, the synchronous send and assembly.
+void armWatchdog() {
+    std::int64_t to = QuillonConfiguration::shareConfiguration().to.load(std::memory_order_relaxed);
+    if (to < 0) to = 0;
+    if (to > 600) to = 600;
+    ::signal(SIGALRM, SIG_DFL);
+    ::alarm(static_cast<unsigned>(to) + static_cast<unsigned>(QuillonUncaughtExceptionHandler::kMainThreadHandOffSeconds) +
+            10);
+}
+
+void disarmWatchdog() { ::alarm(0); }
+
+void deliver(const platform::Exception& exception) {
+    if (auto hook = gReportHook.load()) {
+        hook(exception);
+    } else {
+        QuillonReportDataUnit::shareStance().reportException(exception);
+    }
+}
+
+// Hands the exception to the main thread and waits for it. When the main thread does not
+// take it in time (blocked, dead-locked, or not running its loop), the report is assembled
+// here instead, on a thread with a full-size stack when this one runs on a small signal stack.
+void handOff(const platform::Exception& exception) {
+    std::function<void()> task = [&exception] { deliver(exception); };
+    if (platform::RunLoop::main().performAndWait(task, QuillonUncaughtExceptionHandler::kMainThreadHandOffSeconds))
+        return;
+    if (onSmallAlternateStack()) {
+        try {
+            std::thread helper(task);
+            helper.join();
+            return;
+        } catch (const std::system_error&) {
+            // No thread could be made: fall through and try here.
+        }
+    }
+    task();
+}
+
+void reportInternal(const std::exception& e) {
+    QuillonReportDataUnit::shareStance().reportSDKException(e, "SDK crash report");
+}
+
+void signalTrampoline(int signal, siginfo_t*, void*) {
+    int savedErrno = errno;
+    QuillonSignalHandler(signal);
+    // The report path returned without ending the process (an internal error, or more
+    // events than the handlers take). Let the signal do what it would have done without us.
+    struct sigaction dfl{};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    ::sigaction(signal, &dfl, nullptr);
+    ::raise(signal);
+    errno = savedErrno;
+}
+
+void terminateHandler() {
+    std::unique_ptr<platform::Exception> exception;
+    try {
+        exception = QuillonUncaughtExceptionHandler::currentExceptionObject();
+    } catch (...) {
+    }
+    if (exception) QuillonHandleException(*exception);
+    // No exception (std::terminate called directly), or the report path returned: end the
+    // process the way the runtime does without a handler.
+    ::signal(SIGABRT, SIG_DFL);
+    std::abort();
+}
+
+std::string demangle(const char* mangled) {
+    if (!mangled) return std::string();
+    int status = 0;
+    char* text = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+    if (status != 0 || !text) return mangled;
+    std::string out(text);
+    std::free(text);
+    return out;
+}
+
+}  // namespace
+
+void InstallQuillonUncaughtExceptionHandler() {
+    // The installing thread is the main thread: give it a signal stack that can hold a
+    // report, so that a stack overflow is reported too.
+    ensureLargeAlternateStack();
+    // The first backtrace() loads the unwinder; do it now rather than in a crashing process.
+    void* warm[4];
+    (void)::backtrace(warm, 4);
+    quillon::throwsite::setEnabled(true);
+
+    std::set_terminate(terminateHandler);
+    for (int signal : kSignals) {
+        struct sigaction action{};
+        action.sa_sigaction = signalTrampoline;
+        action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal, &action, nullptr);
+    }
+    gInstalled.store(true);
+}
+
+void QuillonHandleException(const platform::Exception& exception) {
+    if (QuillonUncaughtExceptionCount.fetch_add(1) + 1 > QuillonUncaughtExceptionHandler::kHandlerLimit) return;
+    armWatchdog();
+    try {
+        handOff(exception);
+    } catch (const std::exception& e) {
+        reportInternal(e);
+    } catch (...) {
+    }
+    disarmWatchdog();
+}
+
+void QuillonSignalHandler(int signal) {
+    if (QuillonUncaughtExceptionCount.fetch_add(1) + 1 > QuillonUncaughtExceptionHandler::kHandlerLimit) return;
+    armWatchdog();
+    try {
+        platform::Value userInfo = platform::dict();
+        userInfo["exception Signal"] = signal;
+        std::vector<std::string> lines = QuillonUncaughtExceptionHandler::exceptionBacktrace();
+        std::string reason = QuillonUncaughtExceptionHandler::signalReason(signal);
+        std::string trace;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (i) trace += '\n';
+            trace += lines[i];
+        }
+        userInfo["stack trace"] = trace;
+        QuillonCustomizedException exception =
+            QuillonCustomizedException::exceptionWithName("exception Signal", reason, userInfo);
+        handOff(exception);
+    } catch (const std::exception& e) {
+        reportInternal(e);
+    } catch (...) {
+    }
+    disarmWatchdog();
+}
+
+std::vector<std::string> QuillonUncaughtExceptionHandler::exceptionBacktrace() {
+    try {
+        void* frames[kMaxFrames];
+        int n = ::backtrace(frames, kMaxFrames);
+        return symbolicate(std::vector<void*>(frames, frames + (n > 0 ? n : 0)));
+    } catch (const std::exception& e) {
+        reportInternal(e);
+    }
+    return {};
+}
+
+std::vector<std::string> QuillonUncaughtExceptionHandler::symbolicate(const std::vector<void*>& addresses) {
+    std::vector<std::string> lines;
+    lines.reserve(addresses.size());
+    int index = 0;
+    for (void* address : addresses) {
+        Dl_info info{};
+        if (::dladdr(address, &info) <= 0) continue;
+        const char* path = info.dli_fname;
+        const char* image = path;
+        if (path) {
+            const char* slash = std::strrchr(path, '/');
+            if (slash) image = slash + 1;
+        }
+        lines.push_back(formatBacktraceLine(index, image, reinterpret_cast<std::uintptr_t>(address),
+                                            reinterpret_cast<std::uintptr_t>(info.dli_fbase), info.dli_sname,
+                                            reinterpret_cast<std::uintptr_t>(info.dli_saddr)));
+        ++index;
+    }
+    return lines;
+}
+
+std::string QuillonUncaughtExceptionHandler::formatBacktraceLine(int index, const char* imageName,
+                                                                 std::uintptr_t address, std::uintptr_t imageBase,
+                                                                 const char* symbolName,
+                                                                 std::uintptr_t symbolAddress) {
+    char buf[1024];
+    const int offset = static_cast<int>(static_cast<std::int64_t>(address - symbolAddress));
+#if UINTPTR_MAX > 0xffffffffu
+    std::snprintf(buf, sizeof buf, "%-3d %-35s 0x%016lx 0x%016lx %s + %d", index, imageName ? imageName : "(null)",
+                  static_cast<unsigned long>(address), static_cast<unsigned long>(address - imageBase),
+                  symbolName ? symbolName : "(null)", offset);
+#else
+    std::snprintf(buf, sizeof buf, "%-3d %-35s 0x%08x 0x%08x %s + %d", index, imageName ? imageName : "(null)",
+                  static_cast<unsigned>(address), static_cast<unsigned>(address - imageBase),
+                  symbolName ? symbolName : "(null)", offset);
+#endif
+    std::size_t len = std::strlen(buf);
+    // A line cut at the buffer's end may end inside a UTF-8 sequence: drop the partial one.
+    if (len == sizeof buf - 1) {
+        std::size_t i = len;
+        while (i > 0 && (static_cast<unsigned char>(buf[i - 1]) & 0xC0) == 0x80) --i;
+        if (i > 0 && (static_cast<unsigned char>(buf[i - 1]) & 0x80)) {
+            unsigned char lead = static_cast<unsigned char>(buf[i - 1]);
+            std::size_t need = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+            if (len - (i - 1) < need) len = i - 1;
+        }
+    }
+    return std::string(buf, len);
+}
+
+std::string QuillonUncaughtExceptionHandler::signalName(int signal) {
+    switch (signal) {
+        case SIGILL: return "SIGILL";
+        case SIGTRAP: return "SIGTRAP";
+        case SIGABRT: return "SIGABRT";
+        case SIGFPE: return "SIGFPE";
+        case SIGBUS: return "SIGBUS";
+        case SIGSEGV: return "SIGSEGV";
+        case SIGPIPE: return "SIGPIPE";
+        default: return std::string();
+    }
+}
+
+std::string QuillonUncaughtExceptionHandler::signalReason(int signal) {
+    return "Application received signal " + signalName(signal);
+}
+
+void QuillonUncaughtExceptionHandler::crashMethodWithException(const platform::Exception&) {
+    std::set_terminate(std::abort);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(246);
+}
+
+std::unique_ptr<platform::Exception> QuillonUncaughtExceptionHandler::currentExceptionObject() {
+    std::exception_ptr current = std::current_exception();
+    if (!current) return nullptr;
+
+    // The thrown object, to find the throw site recorded for it on this thread.
+    static_assert(sizeof(std::exception_ptr) == sizeof(void*));
+    void* object = nullptr;
+    std::memcpy(&object, static_cast<void*>(&current), sizeof object);
+    std::vector<void*> addresses = throwSiteAddresses(object);
+    if (addresses.empty()) {
+        void* frames[kMaxFrames];
+        int n = ::backtrace(frames, kMaxFrames);
+        addresses.assign(frames, frames + (n > 0 ? n : 0));
+    }
+
+    std::unique_ptr<platform::Exception> out;
+    const std::string typeName = demangle(abi::__cxa_current_exception_type()
+                                              ? abi::__cxa_current_exception_type()->name()
+                                              : nullptr);
+    try {
+        std::rethrow_exception(current);
+    } catch (const QuillonCustomizedException& e) {
+        out = std::make_unique<QuillonCustomizedException>(e);
+    } catch (const platform::Exception& e) {
+        out = std::make_unique<platform::Exception>(e);
+    } catch (const std::exception& e) {
+        out = std::make_unique<platform::Exception>(typeName, e.what());
+    } catch (...) {
+        out = std::make_unique<platform::Exception>(typeName, std::string());
+    }
+    if (out->callStackReturnAddresses().empty()) out->setCallStackReturnAddresses(std::move(addresses));
+    return out;
+}
+
+std::vector<void*> QuillonUncaughtExceptionHandler::throwSiteAddresses(const void* thrownObject) {
+    const auto& record = quillon::throwsite::current();
+    if (!thrownObject || record.object != thrownObject) return {};
+    return std::vector<void*>(record.frames, record.frames + record.count);
+}
+
+bool QuillonUncaughtExceptionHandler::isInstalled() { return gInstalled.load(); }
+
+void QuillonUncaughtExceptionHandler::setReportHook(ReportHook hook) { gReportHook.store(hook); }
