@@ -1,0 +1,132 @@
+#include "platform/foundation/Files.h"
+#include "platform/system/Keychain.h"
+#include "reliclass/QuillonMyKeyChainHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+using platform::Value;
+namespace keychain = platform::keychain;
+namespace fs = platform::fs;
+
+namespace {
+
+std::vector<std::string> itemFiles() {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(fs::keychainDirectory())) {
+        names.push_back(e.path().string());
+    }
+    return names;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+// Every test starts from an empty store, also when tests share a process.
+class Keychain : public testing::Test {
+protected:
+    void SetUp() override { std::filesystem::remove_all(fs::keychainDirectory()); }
+};
+class KeyChainHelper : public Keychain {};
+
+}  // namespace
+
+TEST_F(Keychain, StatusesOfAddCopyRemove) {
+    platform::Bytes out;
+    EXPECT_EQ(keychain::copyMatching("svc", "acct", &out), keychain::kItemNotFound);
+    EXPECT_EQ(keychain::remove("svc", "acct"), keychain::kItemNotFound);
+    EXPECT_EQ(keychain::add("svc", "acct", {1, 2, 3}), keychain::kSuccess);
+    EXPECT_EQ(keychain::add("svc", "acct", {9}), keychain::kDuplicateItem);
+    EXPECT_EQ(keychain::add("svc", "other", {}), keychain::kSuccess);
+    // Names that would concatenate alike are still different items.
+    EXPECT_EQ(keychain::add("sv", "cacct", {7}), keychain::kSuccess);
+    ASSERT_EQ(keychain::copyMatching("svc", "acct", &out), keychain::kSuccess);
+    EXPECT_EQ(out, (platform::Bytes{1, 2, 3}));
+    ASSERT_EQ(keychain::copyMatching("svc", "other", &out), keychain::kSuccess);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(keychain::remove("svc", "acct"), keychain::kSuccess);
+    EXPECT_EQ(keychain::copyMatching("svc", "acct", &out), keychain::kItemNotFound);
+
+    EXPECT_EQ(modeOf(fs::keychainDirectory()), 0700u);
+    auto files = itemFiles();
+    EXPECT_EQ(files.size(), 2u);  // no temporary files left behind
+    for (const auto& f : files) EXPECT_EQ(modeOf(f), 0600u) << f;
+}
+
+TEST_F(Keychain, ServiceNamesStayInsideTheStore) {
+    const std::string outside = fs::dataHome() + "/x";
+    EXPECT_EQ(keychain::add("../../x", "../../x", {1}), keychain::kSuccess);
+    EXPECT_EQ(keychain::add("a/b\0c", "/etc/passwd", {2}), keychain::kSuccess);
+    EXPECT_FALSE(fs::fileExists(outside));
+    EXPECT_FALSE(fs::fileExists(fs::dataHome() + "/../x"));
+    EXPECT_EQ(itemFiles().size(), 2u);
+    platform::Bytes out;
+    ASSERT_EQ(keychain::copyMatching("../../x", "../../x", &out), keychain::kSuccess);
+    EXPECT_EQ(out, platform::Bytes{1});
+}
+
+TEST_F(Keychain, CorruptItemReadsAsMissing) {
+    ASSERT_EQ(keychain::add("svc", "svc", {1}), keychain::kSuccess);
+    auto files = itemFiles();
+    ASSERT_EQ(files.size(), 1u);
+    ASSERT_TRUE(fs::writeAtomically(files[0], "garbage"));
+    platform::Bytes out;
+    EXPECT_EQ(keychain::copyMatching("svc", "svc", &out), keychain::kItemNotFound);
+}
+
+TEST_F(KeyChainHelper, QueryShape) {
+    Value q = QuillonMyKeyChainHelper::getKeyChainQuery("QNDeviceUUIDKey");
+    EXPECT_EQ(q.dump(), R"({"class":"genp","svce":"QNDeviceUUIDKey","acct":"QNDeviceUUIDKey","pdmn":"ck"})");
+}
+
+TEST_F(KeyChainHelper, SaveReadDelete) {
+    EXPECT_TRUE(QuillonMyKeyChainHelper::getTokenWithService("QNDeviceUUIDKey").is_null());
+    QuillonMyKeyChainHelper::saveToken("first", "QNDeviceUUIDKey");
+    QuillonMyKeyChainHelper::saveToken("second", "QNDeviceUUIDKey");
+    EXPECT_EQ(QuillonMyKeyChainHelper::getTokenWithService("QNDeviceUUIDKey"), "second");
+    EXPECT_EQ(itemFiles().size(), 1u);
+
+    QuillonMyKeyChainHelper::saveUserEmail("", "mail");
+    EXPECT_EQ(QuillonMyKeyChainHelper::getEmailWithService("mail"), "");
+    QuillonMyKeyChainHelper::deleteWithEmailService("mail");
+    EXPECT_TRUE(QuillonMyKeyChainHelper::getEmailWithService("mail").is_null());
+
+    QuillonMyKeyChainHelper::saveUserName("name", "same", "secret", "same");
+    EXPECT_EQ(QuillonMyKeyChainHelper::getPasswordWithService("same"), "secret");
+    EXPECT_EQ(QuillonMyKeyChainHelper::getUserNameWithService("same"), "secret");
+
+    Value uid = platform::dict();
+    uid["id"] = -12;
+    uid["name"] = "Zoë";
+    QuillonMyKeyChainHelper::saveUid(uid, "uid", "uname", "uname", "tok", "token");
+    EXPECT_EQ(QuillonMyKeyChainHelper::getUidWithService("uid"), uid);
+    EXPECT_EQ(QuillonMyKeyChainHelper::getUnameWithService("uname"), "uname");
+    EXPECT_EQ(QuillonMyKeyChainHelper::getTokenWithService("token"), "tok");
+    QuillonMyKeyChainHelper::deleteWithUidService("uid", "uname", "token");
+    EXPECT_TRUE(QuillonMyKeyChainHelper::getUidWithService("uid").is_null());
+    EXPECT_TRUE(QuillonMyKeyChainHelper::getUnameWithService("uname").is_null());
+    EXPECT_TRUE(QuillonMyKeyChainHelper::getTokenWithService("token").is_null());
+}
+
+TEST_F(KeyChainHelper, ItemsOutliveTheSandbox) {
+    QuillonMyKeyChainHelper::saveToken("device-id", "QNDeviceUUIDKey");
+    ASSERT_TRUE(fs::createDirectories(fs::documentsDirectory()));
+    std::filesystem::remove_all(fs::sandboxDirectory());
+    EXPECT_EQ(QuillonMyKeyChainHelper::getTokenWithService("QNDeviceUUIDKey"), "device-id");
+}
+
+TEST_F(KeyChainHelper, UnreadableItemIsReportedAndReadsAsNull) {
+    ASSERT_EQ(keychain::add("QNDeviceUUIDKey", "QNDeviceUUIDKey", {'n', 'o', 'p', 'e'}), keychain::kSuccess);
+    testing::internal::CaptureStderr();
+    Value v = QuillonMyKeyChainHelper::getTokenWithService("QNDeviceUUIDKey");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(v.is_null());
+    EXPECT_NE(err.find("SDK error:NSInvalidArgumentException: "), std::string::npos) << err;
+}
