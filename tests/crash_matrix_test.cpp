@@ -29,6 +29,8 @@ struct CrashKind {
     const char* reason;  // expected reason
 };
 
+void PrintTo(const CrashKind& k, std::ostream* os) { *os << k.kind; }
+
 const CrashKind kKinds[] = {
     {"segv", "exception Signal", "Application received signal SIGSEGV"},
     {"abrt", "exception Signal", "Application received signal SIGABRT"},

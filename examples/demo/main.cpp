@@ -51,8 +51,10 @@ long total(const std::vector<Entry>& entries, std::size_t count) {
     return sum;
 }
 
-__attribute__((noinline)) void corruptLedger(Entry* volatile entry) {
-    entry->cents = 0;  // entry is null: SIGSEGV
+Entry* volatile gSelectedEntry = nullptr;  // nothing selected
+
+__attribute__((noinline)) void clearSelectedEntry() {
+    gSelectedEntry->cents = 0;  // no entry is selected: SIGSEGV
 }
 
 void launch1() {
@@ -77,7 +79,7 @@ void launch1() {
 
     Quillon::leaveBreadcrumbWithString("tapped 'repair ledger'");
     say("now a segmentation fault: the report is sent at once, then the process ends with status 246");
-    corruptLedger(nullptr);
+    clearSelectedEntry();
 }
 
 void launch2() {

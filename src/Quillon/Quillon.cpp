@@ -11,6 +11,7 @@
 #include "reliclass/QuillonGuard.h"
 #include "reliclass/QuillonLogDataManager.h"
 #include "reliclass/QuillonReportDataUnit.h"
+#include "reliclass/QuillonUncaughtExceptionHandler.h"
 #include "reliclass/QuillonUtil.h"
 #include "wren/Wren.h"
 
@@ -168,11 +169,13 @@ void Quillon::reportCustomizedException(const std::exception& exception, const S
             QuillonCustomizedReportManager::defaultManager().reportCustomizedException(*raised, 0, message);
             return;
         }
-        // A plain C++ exception carries no return addresses: name it after its dynamic type
-        // and let the place it was reported from stand for its stack.
+        // A plain C++ exception carries no return addresses: name it after its dynamic type,
+        // and take the stack of its throw when the library recorded it (once the crash
+        // handlers are installed), else the stack of this report.
         platform::Exception converted(demangle(typeid(exception).name()), exception.what());
-        converted.setCallStackReturnAddresses(count > 1 ? std::vector<void*>(frames + 1, frames + count)
-                                                        : std::vector<void*>());
+        std::vector<void*> addresses = QuillonUncaughtExceptionHandler::throwSiteAddresses(&exception);
+        if (addresses.empty() && count > 1) addresses.assign(frames + 1, frames + count);
+        converted.setCallStackReturnAddresses(std::move(addresses));
         QuillonCustomizedReportManager::defaultManager().reportCustomizedException(converted, 0, message);
     });
 }

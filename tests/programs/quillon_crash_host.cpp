@@ -80,7 +80,8 @@ __attribute__((noinline)) void crash(const std::string& kind) {
     } else if (kind == "abrt") {
         std::abort();
     } else if (kind == "fpe") {
-        std::printf("%d\n", 1 / gZero);
+        volatile int numerator = 7;
+        std::printf("%d\n", numerator / gZero);
     } else if (kind == "ill") {
         __builtin_trap();
     } else if (kind == "bus") {
