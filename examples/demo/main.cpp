@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+// Not in an anonymous namespace: the executable exports its symbols, so these functions
+// appear by name in the crash reports' backtraces.
+namespace ledger {
 
 void say(const char* text) {
     std::printf("  [quillon-demo] %s\n", text);
@@ -98,13 +100,13 @@ void launch3() {
     say("done, exiting normally");
 }
 
-}  // namespace
+}  // namespace ledger
 
 int main(int argc, char** argv) {
     const char* act = argc > 1 ? argv[1] : "";
-    if (std::strcmp(act, "launch1") == 0) launch1();
-    else if (std::strcmp(act, "launch2") == 0) launch2();
-    else if (std::strcmp(act, "launch3") == 0) launch3();
+    if (std::strcmp(act, "launch1") == 0) ledger::launch1();
+    else if (std::strcmp(act, "launch2") == 0) ledger::launch2();
+    else if (std::strcmp(act, "launch3") == 0) ledger::launch3();
     else {
         std::fprintf(stderr, "usage: quillon-demo launch1|launch2|launch3\n");
         return 2;
