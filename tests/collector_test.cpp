@@ -260,3 +260,25 @@ TEST(Collector, FeedbackReportKeepsLogsAndUserDataDecoded) {
     EXPECT_EQ("42", fb[0]["body"]["user_data"]["user"]);
     EXPECT_EQ("", fb[1]["body"]["logs"]);
 }
+
+TEST(Collector, StopsOnSigtermAndDumpPrintsTheStoredCrashes) {
+    Collector c;
+    Value batch = Value::array({{{"ac", "submit"}, {"post", Value::parse(kCrashRecord).dump(2)}}});
+    ASSERT_EQ(200, crashPost(c, "submore", batch.dump()).status);
+    ASSERT_EQ(200, crashPost(c, "register", R"({"dei":{}})").status);
+    EXPECT_EQ(0, c.stop());
+
+    const std::string cmd = std::string(QUILLON_COLLECTOR_PATH) + " dump --db '" + c.dbPath() + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(nullptr, p);
+    std::string out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    EXPECT_EQ(0, pclose(p));
+    EXPECT_NE(std::string::npos, out.find("records: 2")) << out;
+    EXPECT_NE(std::string::npos, out.find("submore/submit")) << out;
+    EXPECT_NE(std::string::npos, out.find("NSRangeException")) << out;
+    EXPECT_NE(std::string::npos, out.find("index 5 beyond bounds")) << out;
+    EXPECT_NE(std::string::npos, out.find("0   demo   0x0000000000001000")) << out;
+    EXPECT_NE(std::string::npos, out.find("register")) << out;
+}

@@ -76,15 +76,21 @@ Collector::Collector(const std::vector<std::string>& extraArgs) {
     }
 }
 
-Collector::~Collector() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+Collector::~Collector() { stop(); }
+
+int Collector::stop() {
+    if (pid_ <= 0) return -1;
+    const pid_t pid = pid_;
+    pid_ = -1;
+    kill(pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 250; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
 }
 
 std::string Collector::host() const { return "127.0.0.1:" + std::to_string(port_); }

@@ -23,6 +23,10 @@ public:
     Collector(const Collector&) = delete;
     Collector& operator=(const Collector&) = delete;
 
+    // Sends SIGTERM and waits for the collector to end; returns its exit status (or -1 when it
+    // had to be killed or was not running). The destructor does the same.
+    int stop();
+
     int port() const { return port_; }
     std::string host() const;                           // "127.0.0.1:PORT"
     std::string url(const std::string& path = "") const;  // "http://127.0.0.1:PORT" + path

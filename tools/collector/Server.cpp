@@ -140,6 +140,7 @@ Server::Server(Store& store, Policy& policy, bool verbose)
     // answer on a reused connection waits for the peer's delayed ACK.
     http_->set_tcp_nodelay(true);
     http_->set_payload_max_length(64u << 20);
+    http_->set_keep_alive_max_count(1000);
     http_->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
         std::string what = "unknown error";
         try {

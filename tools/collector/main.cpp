@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -163,21 +165,33 @@ int main(int argc, char** argv) {
         const int bound = server.bind(host, port);
         if (bound < 0) return fail("cannot listen on " + host + ":" + std::to_string(port));
 
-        std::thread([&server, &store, stopSignals] {
+        std::mutex doneMutex;
+        std::condition_variable doneCv;
+        bool done = false;
+        std::thread signalThread([&] {
             int sig = 0;
             sigwait(&stopSignals, &sig);
             server.stop();
-            // Idle keep-alive connections may keep workers around for a few seconds; do not
-            // wait for them. Closing the store waits for any write in progress.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-            store.close();
-            std::_Exit(0);
-        }).detach();
+            // Idle keep-alive connections may keep workers around for seconds; do not wait
+            // for them. Closing the store first waits for any write in progress.
+            std::unique_lock lock(doneMutex);
+            if (!doneCv.wait_for(lock, std::chrono::milliseconds(1500), [&] { return done; })) {
+                store.close();
+                std::_Exit(0);
+            }
+        });
 
         std::printf("listening on %s:%d\n", host.c_str(), bound);
         std::fflush(stdout);
         if (verbose) std::cerr << "quillon-collector: database " << db << "\n";
         server.run();
+        {
+            std::lock_guard lock(doneMutex);
+            done = true;
+        }
+        doneCv.notify_all();
+        kill(getpid(), SIGTERM);  // wakes the signal thread when serving ended on its own
+        signalThread.join();
         store.close();
     } catch (const std::exception& e) {
         return fail(e.what());
