@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the property-list reader and the keyed unarchiver. Whatever they
+// Feeds arbitrary bytes to the property-list, JSON and keyed-archive readers. Whatever they
 // accept must write back out and read again to the same value.
 #include "platform/foundation/Value.h"
 
@@ -14,6 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!xml) std::abort();  // a value read from a property list has no null
         auto again = platform::parseXMLPropertyList(*xml);
         if (!again) std::abort();
+    }
+    if (auto v = platform::parseJSON(text)) {
+        (void)platform::toJSON(*v, true);
+        (void)platform::toXMLPropertyList(*v);
     }
     platform::Bytes bytes(data, data + size);
     if (auto v = platform::keyedUnarchive(bytes)) {

@@ -7,7 +7,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 using platform::Value;
 namespace keychain = platform::keychain;
@@ -129,4 +131,24 @@ TEST_F(KeyChainHelper, UnreadableItemIsReportedAndReadsAsNull) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(v.is_null());
     EXPECT_NE(err.find("SDK error:NSInvalidArgumentException: "), std::string::npos) << err;
+}
+
+TEST_F(Keychain, ConcurrentAddsCreateOneItem) {
+    std::atomic<int> successes{0}, duplicates{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            int rc = keychain::add("race", "race", platform::Bytes(1000, static_cast<std::uint8_t>(t)));
+            if (rc == keychain::kSuccess) ++successes;
+            if (rc == keychain::kDuplicateItem) ++duplicates;
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(successes.load(), 1);
+    EXPECT_EQ(duplicates.load(), 3);
+    platform::Bytes out;
+    ASSERT_EQ(keychain::copyMatching("race", "race", &out), keychain::kSuccess);
+    ASSERT_EQ(out.size(), 1000u);
+    EXPECT_EQ(out, platform::Bytes(1000, out[0]));  // one writer's data, whole
+    EXPECT_EQ(itemFiles().size(), 1u);
 }

@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <limits>
+#include <thread>
 
 using namespace platform;
 
@@ -106,6 +107,8 @@ TEST(Value, JSON) {
     EXPECT_EQ(parseJSON("{\"a\":"), std::nullopt);
     EXPECT_EQ(parseJSON(""), std::nullopt);
     EXPECT_EQ(parseJSON("[1,2] trailing"), std::nullopt);
+    EXPECT_EQ(parseJSON(std::string(100000, '[') + std::string(100000, ']')), std::nullopt);
+    EXPECT_TRUE(parseJSON(std::string(100, '[') + std::string(100, ']')));
     auto parsed = parseJSON("{\"b\":1,\"a\":[true,null]}");
     ASSERT_TRUE(parsed);
     EXPECT_EQ(keysOf(*parsed), (std::vector<std::string>{"b", "a"}));
@@ -347,4 +350,28 @@ TEST(Logger, OneLineWithPrefix) {
     EXPECT_EQ(line.substr(line.size() - 7), "] hello");
     EXPECT_EQ(out.substr(out.size() - 6), "] n=3\n");
     EXPECT_EQ(out.find("\n\n"), std::string::npos);
+}
+
+TEST(Logger, LinesFromThreadsDoNotInterleave) {
+    testing::internal::CaptureStderr();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 200; ++i) logf("thread %d line %d %s", t, i, std::string(300, 'a' + t).c_str());
+        });
+    }
+    for (auto& th : threads) th.join();
+    std::string out = testing::internal::GetCapturedStderr();
+    size_t lines = 0;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\n', start);
+        ASSERT_NE(end, std::string::npos);
+        std::string line = out.substr(start, end - start);
+        char c = line.back();
+        EXPECT_EQ(line.substr(line.size() - 300), std::string(300, c));
+        ++lines;
+        start = end + 1;
+    }
+    EXPECT_EQ(lines, 800u);
 }

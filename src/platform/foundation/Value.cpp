@@ -655,8 +655,14 @@ std::string describe(const Value& v) {
 
 std::optional<Value> parseJSON(std::string_view text) {
     try {
-        Value v = Value::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-        if (v.is_discarded()) return std::nullopt;
+        // Nesting is bounded: other code walks values recursively.
+        bool tooDeep = false;
+        Value::parser_callback_t depthCheck = [&tooDeep](int depth, Value::parse_event_t, Value&) {
+            if (depth > kMaxDepth) tooDeep = true;
+            return !tooDeep;
+        };
+        Value v = Value::parse(text.begin(), text.end(), depthCheck, /*allow_exceptions=*/false);
+        if (tooDeep || v.is_discarded()) return std::nullopt;
         return v;
     } catch (...) {
         return std::nullopt;

@@ -44,14 +44,17 @@ std::string describe(const Value& v);
 std::optional<Value> parseJSON(std::string_view text);
 std::string toJSON(const Value& v, bool pretty);
 
-// XML property lists (format 1.0, Apple's DOCTYPE). Integers are signed 64-bit.
+// XML property lists (format 1.0, Apple's DOCTYPE). Integers are signed 64-bit; dates are
+// read as seconds since 1970 (a double); nesting deeper than 512 is refused.
 // Writing fails (nullopt) when the value holds null anywhere, as such a root cannot be a
 // property list. Reading gives nullopt for anything that is not a well-formed plist.
 std::optional<std::string> toXMLPropertyList(const Value& v);
 std::optional<Value> parseXMLPropertyList(std::string_view text);
 
-// Keyed archives: a self-describing binary container for one root value (a binary
-// property list whose root dictionary holds the archived object under "root").
+// Keyed archives: a self-describing binary container for one root value (CBOR whose root
+// map is {"$archiver": "QNKeyedArchiver", "$version": 1, "root": <value>}). Unarchiving
+// gives nullopt for anything malformed, foreign or nested too deeply. Non-negative
+// integers come back as unsigned numbers (equal in value; integerValue reads both).
 std::optional<Bytes> keyedArchive(const Value& v);
 std::optional<Value> keyedUnarchive(const Bytes& data);
 
