@@ -62,6 +62,10 @@ void QuillonReportDataUnit::initReportInterface(const std::optional<std::string>
         reportManager = &QuillonReportDataManager::defaultManager();
 
         auto& config = QuillonConfiguration::shareConfiguration();
+        // The bar is the one saved by an earlier run: read it before the configuration
+        // request goes out, whose answer may arrive (and be applied) at any moment.
+        const bool barred = config.up.load() == -1;
+        launchBarred_.store(barred);
         const double now = nowSeconds();
         const double last = config.configRequestTime.load();
         if (last == 0 || now - last > kConfigRequestPeriod) {
@@ -70,7 +74,7 @@ void QuillonReportDataUnit::initReportInterface(const std::optional<std::string>
             config.saveConfigurationToFile();
         }
 
-        if (config.up.load() == -1) {
+        if (barred) {
             QuillonConfiguration::logWithLevel(1, "already interdicted to upload the data, please contact support.");
             return;
         }
@@ -85,7 +89,7 @@ void QuillonReportDataUnit::initReportInterface(const std::optional<std::string>
                                                 const std::optional<std::string>& channelName) {
     groupId = group;
     initReportInterface(key, channelName);
-    if (QuillonConfiguration::shareConfiguration().up.load() == -1) return;
+    if (launchBarred_.load()) return;
     quillon::guarded([&] {
         observeAppexNotification(kAppexCrashedNotification, 0);
         observeAppexNotification(kAppexExceptionNotification, 1);

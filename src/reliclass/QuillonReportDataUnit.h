@@ -97,4 +97,5 @@ private:
     // the pointer is swapped atomically and old bodies are kept alive (there are few).
     std::atomic<const platform::Value*> initCachData_{nullptr};
     std::atomic<bool> isCrashReported_{false};
+    std::atomic<bool> launchBarred_{false};
 };
