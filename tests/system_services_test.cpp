@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <systemd/sd-id128.h>
 #include <time.h>
 #include <unistd.h>
@@ -290,39 +291,145 @@ TEST(Telephony, NoSystemBusIsNotAvailable) {
     EXPECT_FALSE(info.radioAccessTechnology);
 }
 
-TEST(Telephony, BusWithoutModemManagerIsNotAvailable) {
-    if (access("/usr/bin/dbus-daemon", X_OK) != 0) GTEST_SKIP() << "dbus-daemon not installed";
-    std::string dir = testenv::makeTempDir("bus");
-    std::string socket = dir + "/bus";
-    std::string config = dir + "/bus.conf";
-    ASSERT_TRUE(platform::fs::writeAtomically(
-        config,
-        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-        "<busconfig><type>custom</type><listen>unix:path=" + socket + "</listen>\n"
-        "<auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n"));
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t daemon = fork();
-    if (daemon == 0) {
-        close(ready[0]);
-        std::string fd = std::to_string(ready[1]);
-        execl("/usr/bin/dbus-daemon", "dbus-daemon", "--nofork", ("--config-file=" + config).c_str(),
-              ("--print-address=" + fd).c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(ready[1]);
-    char address[512] = {};
-    ssize_t n = read(ready[0], address, sizeof address - 1);  // the daemon prints once it listens
-    close(ready[0]);
-    ASSERT_GT(n, 0);
+namespace {
 
-    auto source = platform::telephony::makeModemManagerSource("unix:path=" + socket);
+// A message bus of the test's own (dbus-daemon), standing in for the system bus.
+class PrivateBus {
+public:
+    PrivateBus() {
+        if (access("/usr/bin/dbus-daemon", X_OK) != 0) return;
+        std::string dir = testenv::makeTempDir("bus");
+        address_ = "unix:path=" + dir + "/bus";
+        std::string config = dir + "/bus.conf";
+        platform::fs::writeAtomically(
+            config,
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig><type>custom</type><listen>" + address_ + "</listen><auth>EXTERNAL</auth>\n"
+            "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n");
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            std::string fd = std::to_string(ready[1]);
+            execl("/usr/bin/dbus-daemon", "dbus-daemon", "--nofork", ("--config-file=" + config).c_str(),
+                  ("--print-address=" + fd).c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ready[1]);
+        char printed[512] = {};
+        running_ = read(ready[0], printed, sizeof printed - 1) > 0;  // printed once it listens
+        close(ready[0]);
+    }
+    ~PrivateBus() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool running() const { return running_; }
+    const std::string& address() const { return address_; }
+
+private:
+    std::string address_;
+    pid_t pid_ = -1;
+    bool running_ = false;
+};
+
+// A ModemManager with one LTE modem whose SIM belongs to 262 01, served on its own thread.
+class FakeModemManager {
+public:
+    explicit FakeModemManager(const std::string& address) {
+        sd_bus_new(&bus_);
+        sd_bus_set_address(bus_, address.c_str());
+        sd_bus_set_bus_client(bus_, 1);
+        ok_ = sd_bus_start(bus_) >= 0 &&
+              sd_bus_add_object(bus_, nullptr, "/org/freedesktop/ModemManager1", &FakeModemManager::objects, nullptr) >= 0 &&
+              sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/ModemManager1/SIM/0",
+                                       "org.freedesktop.ModemManager1.Sim", kSimVtable, nullptr) >= 0 &&
+              sd_bus_request_name(bus_, "org.freedesktop.ModemManager1", 0) >= 0;
+        thread_ = std::thread([this] {
+            while (!stop_.load()) {
+                int r = sd_bus_process(bus_, nullptr);
+                if (r < 0) break;
+                if (r == 0) sd_bus_wait(bus_, 20000);
+            }
+        });
+    }
+    ~FakeModemManager() {
+        stop_ = true;
+        thread_.join();
+        sd_bus_flush_close_unref(bus_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    static int objects(sd_bus_message* m, void*, sd_bus_error*) {
+        if (!sd_bus_message_is_method_call(m, "org.freedesktop.DBus.ObjectManager", "GetManagedObjects")) return 0;
+        sd_bus_message* reply = nullptr;
+        sd_bus_message_new_method_return(m, &reply);
+        sd_bus_message_open_container(reply, 'a', "{oa{sa{sv}}}");
+        sd_bus_message_open_container(reply, 'e', "oa{sa{sv}}");
+        sd_bus_message_append(reply, "o", "/org/freedesktop/ModemManager1/Modem/0");
+        sd_bus_message_open_container(reply, 'a', "{sa{sv}}");
+        sd_bus_message_open_container(reply, 'e', "sa{sv}");
+        sd_bus_message_append(reply, "s", "org.freedesktop.ModemManager1.Modem.Modem3gpp");
+        sd_bus_message_append(reply, "a{sv}", 1, "OperatorCode", "s", "26202");
+        sd_bus_message_close_container(reply);
+        sd_bus_message_open_container(reply, 'e', "sa{sv}");
+        sd_bus_message_append(reply, "s", "org.freedesktop.ModemManager1.Modem");
+        sd_bus_message_append(reply, "a{sv}", 4, "Manufacturer", "s", "Quectel", "AccessTechnologies", "u",
+                              (1u << 14) | (1u << 5), "Sim", "o", "/org/freedesktop/ModemManager1/SIM/0",
+                              "SupportedBands", "au", 2, 1u, 2u);
+        sd_bus_message_close_container(reply);
+        sd_bus_message_close_container(reply);
+        sd_bus_message_close_container(reply);
+        sd_bus_message_close_container(reply);
+        int r = sd_bus_send(nullptr, reply, nullptr);
+        sd_bus_message_unref(reply);
+        return r < 0 ? r : 1;
+    }
+    static int operatorIdentifier(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
+                                  sd_bus_error*) {
+        return sd_bus_message_append(reply, "s", "26201");
+    }
+    static constexpr sd_bus_vtable kSimVtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_PROPERTY("OperatorIdentifier", "s", &FakeModemManager::operatorIdentifier, 0,
+                        SD_BUS_VTABLE_PROPERTY_CONST),
+        SD_BUS_VTABLE_END,
+    };
+
+    sd_bus* bus_ = nullptr;
+    bool ok_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST(Telephony, BusWithoutModemManagerIsNotAvailable) {
+    PrivateBus bus;
+    if (!bus.running()) GTEST_SKIP() << "dbus-daemon not available";
+    auto source = platform::telephony::makeModemManagerSource(bus.address());
     EXPECT_EQ(source->carrier(), std::nullopt);
-    EXPECT_EQ(source->carrier(), std::nullopt);  // remembered: answered without asking again
-    kill(daemon, SIGTERM);
-    waitpid(daemon, nullptr, 0);
+    // Remembered: a ModemManager appearing now is not asked for a while.
+    FakeModemManager manager(bus.address());
+    ASSERT_TRUE(manager.ok());
+    EXPECT_EQ(source->carrier(), std::nullopt);
+}
+
+TEST(Telephony, ModemManagerModemAndSim) {
+    PrivateBus bus;
+    if (!bus.running()) GTEST_SKIP() << "dbus-daemon not available";
+    FakeModemManager manager(bus.address());
+    ASSERT_TRUE(manager.ok());
+    auto info = platform::telephony::makeModemManagerSource(bus.address())->carrier();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->mobileCountryCode, "262");
+    EXPECT_EQ(info->mobileNetworkCode, "01");
+    EXPECT_EQ(info->radioAccessTechnology, "CTRadioAccessTechnologyLTE");
 }
 
 TEST(Telephony, SubstitutedSourceIsUsed) {

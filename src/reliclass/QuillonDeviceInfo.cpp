@@ -20,6 +20,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <utility>
 
@@ -69,9 +70,17 @@ std::string QuillonDeviceInfo::createUUID() {
 std::optional<std::string> QuillonDeviceInfo::getDeviceUUID() {
     return quillon::guarded(
         []() -> std::optional<std::string> {
-            platform::Value stored = QuillonMyKeyChainHelper::getTokenWithService(kDeviceUUIDKey);
-            if (auto text = platform::stringValue(stored); text && !text->empty()) return *text;
+            auto storedIdentifier = []() -> std::optional<std::string> {
+                platform::Value stored = QuillonMyKeyChainHelper::getTokenWithService(kDeviceUUIDKey);
+                if (auto text = platform::stringValue(stored); text && !text->empty()) return text;
+                return std::nullopt;
+            };
+            if (auto stored = storedIdentifier()) return *stored;
 
+            // First use: two threads must not each store an identifier of their own.
+            static std::mutex creation;
+            std::lock_guard<std::mutex> lock(creation);
+            if (auto stored = storedIdentifier()) return *stored;
             std::string identifier;
             if (versionNumber(getIOSVersion()) < 6.0) {
                 identifier = createUUID();

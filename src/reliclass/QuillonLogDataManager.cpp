@@ -7,16 +7,21 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 namespace {
 std::atomic<QuillonLogDataManager*> gActive{nullptr};
 std::once_flag gOnce;
+QuillonLogDataManager* gCreated = nullptr;  // kept after release: a recorder may still use it
 // Readers on the crash path wait at most this long for a recording thread.
 constexpr std::chrono::milliseconds kReadWait{100};
 }  // namespace
 
 QuillonLogDataManager* QuillonLogDataManager::sharedInstance() {
-    std::call_once(gOnce, [] { gActive.store(new QuillonLogDataManager, std::memory_order_release); });
+    std::call_once(gOnce, [] {
+        gCreated = new QuillonLogDataManager;
+        gActive.store(gCreated, std::memory_order_release);
+    });
     return gActive.load(std::memory_order_acquire);
 }
 
@@ -55,7 +60,7 @@ std::size_t QuillonLogDataManager::utf16Length(std::string_view text, std::size_
 std::int64_t QuillonLogDataManager::cacheWithString(std::string_view text) {
     bool record = utf16Length(text, kMaxTextLength) < kMaxTextLength;
     std::int64_t now = record ? timestampNow() : 0;
-    std::lock_guard<std::timed_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     if (count_ == kMaxBreadcrumbs) {
         head_ = (head_ + 1) % kMaxBreadcrumbs;
         --count_;
@@ -72,6 +77,17 @@ std::int64_t QuillonLogDataManager::cacheWithString(std::string_view text) {
     return static_cast<std::int64_t>(count_ + 1);
 }
 
+bool QuillonLogDataManager::lockForReading() const {
+    // Recording holds the lock for well under a microsecond; a holder that never lets go
+    // (a thread that died inside it) costs a reader at most kReadWait.
+    auto deadline = std::chrono::steady_clock::now() + kReadWait;
+    while (!mutex_.try_lock()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 platform::Value QuillonLogDataManager::entryValue(const Entry& e) {
     platform::Value v = platform::dict();
     v["tm"] = e.tm;
@@ -81,16 +97,16 @@ platform::Value QuillonLogDataManager::entryValue(const Entry& e) {
 
 platform::Value QuillonLogDataManager::cacheLogs() const {
     platform::Value out = platform::array();
-    std::unique_lock<std::timed_mutex> lock(mutex_, kReadWait);
-    if (!lock.owns_lock()) return out;
+    if (!lockForReading()) return out;
+    std::lock_guard<std::mutex> lock(mutex_, std::adopt_lock);
     out.push_back(entryValue(marker_));
     for (std::size_t i = 0; i < count_; ++i) out.push_back(entryValue(ring_[(head_ + i) % kMaxBreadcrumbs]));
     return out;
 }
 
 platform::Value QuillonLogDataManager::reportData() {
-    std::unique_lock<std::timed_mutex> lock(mutex_, kReadWait);
-    if (!lock.owns_lock()) return platform::dict();
+    if (!lockForReading()) return platform::dict();
+    std::lock_guard<std::mutex> lock(mutex_, std::adopt_lock);
     logDict_[std::to_string(marker_.tm)] = marker_.nm;
     for (std::size_t i = 0; i < count_; ++i) {
         const Entry& e = ring_[(head_ + i) % kMaxBreadcrumbs];

@@ -51,7 +51,10 @@ private:
     };
     static platform::Value entryValue(const Entry& e);
 
-    mutable std::timed_mutex mutex_;
+    // Readers (the crash path among them) wait for it at most a bounded time.
+    bool lockForReading() const;
+
+    mutable std::mutex mutex_;
     Entry marker_;
     // Breadcrumbs in a ring: the oldest at head_, count_ of them. Slots keep their string
     // capacity, so a full trail records without allocating.

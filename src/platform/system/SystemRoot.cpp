@@ -23,7 +23,15 @@ std::string systemPath(std::string_view absolutePath) {
 }
 
 void setSystemRootForTesting(const std::string& root) {
-    gRoot.store(root.empty() ? nullptr : new std::string(root), std::memory_order_release);
+    static std::mutex mutex;
+    static auto* roots = new std::vector<std::unique_ptr<std::string>>();
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::string* next = nullptr;
+    if (!root.empty()) {
+        roots->push_back(std::make_unique<std::string>(root));
+        next = roots->back().get();
+    }
+    gRoot.store(next, std::memory_order_release);
 }
 
 bool readSmallFile(const std::string& path, std::string& out, size_t limit) {
