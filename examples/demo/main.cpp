@@ -4,7 +4,8 @@
 //   quillon-demo launch1   first launch: breadcrumbs, a user, two caught exceptions of two
 //                          languages, then a segmentation fault (reported at once)
 //   quillon-demo launch2   a launch without network: an uncaught C++ exception (stored)
-//   quillon-demo launch3   a quiet launch that sends what was stored, then exits normally
+//   quillon-demo launch3   a quiet launch that sends what was stored, relays a crash notice of
+//                          its widget extension, then exits normally
 //
 // scripts/demo runs the three against a collector on loopback.
 #include <quillon/Quillon.h>
@@ -35,12 +36,14 @@ public:
 
 LedgerCrashDelegate gDelegate;
 
-void start() {
+QuillonConfig demoConfig() {
     QuillonConfig config = QuillonConfig::defaultConfig();
     config.crashDelegate = &gDelegate;
     config.reportOnlyWIFI = false;  // a wired or any other link will do
-    Quillon::init("demo-app-key", "demo-channel", config);
+    return config;
 }
+
+void start() { Quillon::init("demo-app-key", "demo-channel", demoConfig()); }
 
 struct Entry {
     std::string payee;
@@ -95,8 +98,11 @@ void launch2() {
 
 void launch3() {
     say("initialising with the network back: the stored crash and the exception pool go out");
-    start();
-    QNRunMainLoopFor(3.0);
+    // With the application group shared with the (pretend) widget extension, whose crash
+    // notices the library relays while the main loop runs.
+    Quillon::init("demo-app-key", "group.org.example.quillon-demo", "demo-channel", demoConfig());
+    say("running the main loop for 4 s; the widget extension may report a crash meanwhile");
+    QNRunMainLoopFor(4.0);
     say("done, exiting normally");
 }
 
