@@ -14,21 +14,13 @@
 // none at all). No function here throws or reports an error.
 #pragma once
 
+#include "quillon/QuillonDelegate.h"
 #include "quillon/quillon.h"
 
 #include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
-
-// Receives the crash's backtrace (lines joined by "\n") after a crash has been reported,
-// on the main thread, just before the process ends. Held without ownership: the object must
-// live as long as the process. Override only what you need; the default does nothing.
-class QUILLON_EXPORT QuillonDelegate {
-public:
-    virtual ~QuillonDelegate();
-    virtual void receivedCrashNotification(const std::string& /*stackTrace*/) {}
-};
 
 // The host's configuration, a plain copyable value. defaultConfig() gives the defaults below.
 struct QUILLON_EXPORT QuillonConfig {
