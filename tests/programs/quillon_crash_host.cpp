@@ -68,6 +68,9 @@ public:
 volatile int gZero = 0;
 volatile int* gNull = nullptr;
 
+// A real division fault, also in builds with the undefined-behaviour checker.
+__attribute__((noinline, no_sanitize("undefined"))) int divide(int a, int b) { return a / b; }
+
 __attribute__((noinline)) int recurse(int depth) {
     volatile char pad[512];
     pad[0] = static_cast<char>(depth);
@@ -80,8 +83,7 @@ __attribute__((noinline)) void crash(const std::string& kind) {
     } else if (kind == "abrt") {
         std::abort();
     } else if (kind == "fpe") {
-        volatile int numerator = 7;
-        std::printf("%d\n", numerator / gZero);
+        std::printf("%d\n", divide(7, gZero));
     } else if (kind == "ill") {
         __builtin_trap();
     } else if (kind == "bus") {
