@@ -365,10 +365,26 @@ void Server::handleFileUpload(const httplib::Request& req, httplib::Response& re
 
 void Server::routes() {
     auto& s = *http_;
-    s.Post("/", [this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, true); });
-    s.Post("/cpi/crash", [this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, false); });
-    s.Post("/cpi/pre", [this](const httplib::Request& req, httplib::Response& res) { handleFeedback(req, res); });
-    s.Post("/fs.action", [this](const httplib::Request& req, httplib::Response& res) { handleFileUpload(req, res); });
+    // The client sends its bodies without a Content-Type of its own, so they arrive as the
+    // HTTP client's default, application/x-www-form-urlencoded. Plain handlers would have
+    // cpp-httplib parse such bodies as forms and refuse any above 8 KB (413); reading the
+    // body through a content reader takes it as it is, whatever its size.
+    auto withBody = [](std::function<void(const httplib::Request&, httplib::Response&)> handler) {
+        return [handler](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+            httplib::Request full = req;
+            reader([&full](const char* data, size_t length) {
+                full.body.append(data, length);
+                return true;
+            });
+            handler(full, res);
+        };
+    };
+    s.Post("/", withBody([this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, true); }));
+    s.Post("/cpi/crash",
+           withBody([this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, false); }));
+    s.Post("/cpi/pre", withBody([this](const httplib::Request& req, httplib::Response& res) { handleFeedback(req, res); }));
+    s.Post("/fs.action",
+           withBody([this](const httplib::Request& req, httplib::Response& res) { handleFileUpload(req, res); }));
 
     s.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("quillon-collector\n", "text/plain");
