@@ -7,6 +7,7 @@
 #include "reliclass/QuillonDataFileManager.h"
 #include "reliclass/QuillonLogDataManager.h"
 #include "reliclass/QuillonReportDataUnit.h"
+#include "reliclass/QuillonThrowSite.h"
 #include "reliclass/QuillonUncaughtExceptionHandler.h"
 #include "support/Collector.h"
 #include "support/CrashFixtures.h"
@@ -17,6 +18,7 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <stdexcept>
 #include <regex>
 #include <vector>
 
@@ -118,6 +120,41 @@ TEST(CaptureTest, ElevenEventsReachTheReportTenTimesAndTheSignalCarriesItsTrace)
     EXPECT_EQ(gDelivered[1].reason(), "r0");
 }
 
+TEST(CaptureTest, TheUncaughtExceptionObjectIsNamedByItsTypeAndTracedFromItsThrow) {
+    quillon::throwsite::setEnabled(true);
+    try {
+        throw std::out_of_range("slot 7 of 3");
+    } catch (...) {
+        auto e = QuillonUncaughtExceptionHandler::currentExceptionObject();
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->name(), "std::out_of_range");
+        EXPECT_EQ(e->reason(), "slot 7 of 3");
+        // The recorded throw site: __cxa_throw is among the first frames.
+        const auto lines = QuillonUncaughtExceptionHandler::symbolicate(e->callStackReturnAddresses());
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_TRUE(lines[0].find("__cxa_throw") != std::string::npos ||
+                    lines[1].find("__cxa_throw") != std::string::npos)
+            << lines[0] << "\n" << lines[1];
+    }
+    try {
+        QuillonCustomizedException::exceptionWithName("Custom", "why", platform::dict(), std::string("note")).raise();
+    } catch (...) {
+        auto e = QuillonUncaughtExceptionHandler::currentExceptionObject();
+        auto* custom = dynamic_cast<QuillonCustomizedException*>(e.get());
+        ASSERT_NE(custom, nullptr);
+        EXPECT_EQ(custom->name(), "Custom");
+        EXPECT_EQ(custom->message(), "note");
+    }
+    try {
+        throw 42;
+    } catch (...) {
+        auto e = QuillonUncaughtExceptionHandler::currentExceptionObject();
+        EXPECT_EQ(e->name(), "int");
+        EXPECT_EQ(e->reason(), "");
+    }
+    EXPECT_EQ(QuillonUncaughtExceptionHandler::currentExceptionObject(), nullptr);
+}
+
 // ------------------------------------------------------------------ the crash record
 
 TEST(CrashRecordTest, RecordShapeForASignal) {
@@ -190,7 +227,8 @@ TEST(CrashSubmissionTest, WithoutNetworkTheReportIsStoredOnceAndLaterHostCrashes
 }
 
 TEST(CrashSubmissionTest, AReportIsStoredWhenImmediateSendingIsOff) {
-    testenv::Collector collector;
+    auto collectorPtr = testenv::startCollector();
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     QuillonConfiguration::shareConfiguration().po = 1;
@@ -200,7 +238,8 @@ TEST(CrashSubmissionTest, AReportIsStoredWhenImmediateSendingIsOff) {
 }
 
 TEST(CrashSubmissionTest, APendingRegistrationRidesAlongAndItsStoredCopyIsRemoved) {
-    testenv::Collector collector;
+    auto collectorPtr = testenv::startCollector();
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     auto& unit = QuillonReportDataUnit::shareStance();
@@ -228,7 +267,8 @@ TEST(CrashSubmissionTest, APendingRegistrationRidesAlongAndItsStoredCopyIsRemove
 }
 
 TEST(CrashSubmissionTest, AFailedSendIsStoredForTheHostAndForAnExtension) {
-    testenv::Collector collector({"--answer", "en1"});
+    auto collectorPtr = testenv::startCollector({"--answer", "en1"});
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     auto& unit = QuillonReportDataUnit::shareStance();
@@ -244,7 +284,8 @@ TEST(CrashSubmissionTest, AFailedSendIsStoredForTheHostAndForAnExtension) {
 // ------------------------------------------------------------------ launch sequence
 
 TEST(LaunchTest, ConfigurationIsRequestedOnceAndStampedBeforeTheAnswer) {
-    testenv::Collector collector({"--config-json", R"({"up":1,"rc":5,"to":4,"cv":7})"});
+    auto collectorPtr = testenv::startCollector({"--config-json", R"({"up":1,"rc":5,"to":4,"cv":7})"});
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     auto& config = QuillonConfiguration::shareConfiguration();
@@ -274,7 +315,8 @@ TEST(LaunchTest, ConfigurationIsRequestedOnceAndStampedBeforeTheAnswer) {
 }
 
 TEST(LaunchTest, ABarredInstallationInstallsNoHandlerAndDoesNotRegister) {
-    testenv::Collector collector;
+    auto collectorPtr = testenv::startCollector();
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     testenv::setOnline(true);
     auto& config = QuillonConfiguration::shareConfiguration();
@@ -330,7 +372,8 @@ TEST_F(AppexTest, CrashAndExceptionNoticesBecomeReportsEvenAfterAHostCrash) {
     ASSERT_EQ(storedCrashes().size(), 1u);
 
     Value crashed = Value::parse(R"({"exception":{"name":"AppexCrash","reason":"bad access",
-        "stacktrace":"0   Ext 0x1 0x1 f + 1"},"info":{"bi":"org.example.host.widget","av":"9.9"}})");
+        "stacktrace":"0   Ext 0x1 0x1 f + 1"},"info":{"CFBundleExecutable":"Widget",
+        "CFBundleIdentifier":"org.example.host.widget","NSExtensionPointIdentifier":"widget-extension"}})");
     writePayload("qlmon.appex.crashed", crashed);
     ASSERT_TRUE(platform::DarwinNotifyCenter::post("qlmon.appex.crashed"));
     ASSERT_TRUE(testenv::runMainLoopUntil([] { return storedCrashes().size() == 2; }));
@@ -342,9 +385,17 @@ TEST_F(AppexTest, CrashAndExceptionNoticesBecomeReportsEvenAfterAHostCrash) {
     ASSERT_TRUE(testenv::runMainLoopUntil([] { return storedCrashes().size() == 3; }));
 
     Value stored = storedCrashes();
-    std::map<std::string, Value> byName;
-    for (const auto& s : stored) byName[s["body"]["data"]["name"]] = s["body"]["data"];
+    std::map<std::string, Value> byName, deviceOf;
+    for (const auto& s : stored) {
+        byName[s["body"]["data"]["name"]] = s["body"]["data"];
+        deviceOf[s["body"]["data"]["name"]] = s["body"]["dei"];
+    }
     ASSERT_EQ(byName.count("AppexCrash"), 1u);
+    // Each report carries the identity of the one that crashed.
+    EXPECT_EQ(deviceOf["AppexCrash"]["pgn"], "org.example.host.widget");
+    EXPECT_EQ(deviceOf["AppexCrash"]["expid"], "widget-extension");
+    EXPECT_EQ(deviceOf["HostCrash"]["pgn"], "org.example.crashcore");
+    EXPECT_EQ(deviceOf["HostCrash"]["expid"], "");
     EXPECT_EQ(byName["AppexCrash"]["et"], "bad access\n0   Ext 0x1 0x1 f + 1");
     EXPECT_FALSE(platform::find(byName["AppexCrash"], "msg"));
     EXPECT_EQ(byName["AppexException"]["et"], "caught\ntrace");

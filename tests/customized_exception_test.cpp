@@ -105,7 +105,8 @@ TEST_F(CustomizedExceptionTest, AnExceptionObjectIsTracedFromItsReturnAddresses)
 }
 
 TEST_F(CustomizedExceptionTest, ThePoolIsSentWhenDueAndASuccessClearsIt) {
-    testenv::Collector collector;
+    auto collectorPtr = testenv::startCollector();
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     auto& config = QuillonConfiguration::shareConfiguration();
     config.ep = 3;
@@ -125,7 +126,8 @@ TEST_F(CustomizedExceptionTest, ThePoolIsSentWhenDueAndASuccessClearsIt) {
 }
 
 TEST_F(CustomizedExceptionTest, AFailureAnswerKeepsThePool) {
-    testenv::Collector collector({"--answer", "en1"});
+    auto collectorPtr = testenv::startCollector({"--answer", "en1"});
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     auto& manager = QuillonCustomizedReportManager::defaultManager();
     manager.reportCustomizedException(1, std::string("m"), std::string("t"));
@@ -138,7 +140,8 @@ TEST_F(CustomizedExceptionTest, AFailureAnswerKeepsThePool) {
 }
 
 TEST_F(CustomizedExceptionTest, ASuccessRemovesOnlyTheReportsThatWereSent) {
-    testenv::Collector collector({"--answer", "slow", "--slow-ms", "1500"});
+    auto collectorPtr = testenv::startCollector({"--answer", "slow", "--slow-ms", "1500"});
+    auto& collector = *collectorPtr;
     testenv::useHosts(collector.host());
     auto& manager = QuillonCustomizedReportManager::defaultManager();
     manager.reportCustomizedException(3, std::string("sent"), std::string("t1"));

@@ -89,7 +89,10 @@ void handOff(const platform::Exception& exception) {
         return;
     if (onSmallAlternateStack()) {
         try {
-            std::thread helper(task);
+            std::thread helper([&task] {
+                platform::ensureAlternateSignalStack();
+                task();
+            });
             helper.join();
             return;
         } catch (const std::system_error&) {

@@ -1,6 +1,8 @@
 // A host that starts the crash reporter and then dies in the way its arguments ask for.
 //   crash_child BUNDLE_DIR online|offline MODE
-// MODE: segv | segv-thread | segv-blocked-main | overflow | cxx | cxx-thread | abort | flush
+// MODE: segv | segv-thread | segv-blocked-main | segv-over-limit | overflow | cxx | cxx-thread |
+//       abort | flush
+// An atexit handler leaves "$HOME/atexit-ran" if the process ends through exit().
 // "flush" does not crash: it waits until the stored crash reports have been sent, exits 0.
 #include "platform/foundation/Bundle.h"
 #include "platform/net/Reachability.h"
@@ -76,7 +78,17 @@ int main(int argc, char** argv) {
         while (store.getCacheRecordCount() > 0 && std::chrono::steady_clock::now() < deadline) loop.runOnce(0.05);
         return store.getCacheRecordCount() == 0 ? 0 : 4;
     }
+    std::atexit([] {
+        if (const char* home = std::getenv("HOME")) {
+            if (FILE* f = std::fopen((std::string(home) + "/atexit-ran").c_str(), "w")) std::fclose(f);
+        }
+    });
     if (mode == "segv") segv();
+    if (mode == "segv-over-limit") {
+        // The handlers have taken their ten events: this one is left to the default action.
+        QuillonUncaughtExceptionCount = QuillonUncaughtExceptionHandler::kHandlerLimit;
+        segv();
+    }
     if (mode == "overflow") return recurse(0);
     if (mode == "abort") std::abort();
     if (mode == "cxx") thrower();

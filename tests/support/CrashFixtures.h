@@ -8,7 +8,10 @@
 #include "platform/foundation/Value.h"
 #include "platform/net/Reachability.h"
 #include "platform/runtime/RunLoop.h"
+#include "support/Collector.h"
 #include "support/TestEnv.h"
+
+#include <cstdlib>
 
 #include <chrono>
 #include <functional>
@@ -17,6 +20,28 @@
 #include <thread>
 
 namespace testenv {
+
+// Runs `start` with TSAN_OPTIONS extended by `extra` for the children it starts; the
+// calling process read its own options at start and is not affected.
+inline void withChildSanitizerOptions(const char* extra, const std::function<void()>& start) {
+    const char* old = std::getenv("TSAN_OPTIONS");
+    const std::string saved = old ? old : "";
+    ::setenv("TSAN_OPTIONS", (saved + " " + extra).c_str(), 1);
+    start();
+    if (old) {
+        ::setenv("TSAN_OPTIONS", saved.c_str(), 1);
+    } else {
+        ::unsetenv("TSAN_OPTIONS");
+    }
+}
+
+// The reference collector, started without thread-sanitizer reports of its own: they come
+// from the uninstrumented HTTP library it is built on, not from the code under test.
+inline std::unique_ptr<Collector> startCollector(const std::vector<std::string>& args = {}) {
+    std::unique_ptr<Collector> c;
+    withChildSanitizerOptions("report_bugs=0", [&] { c = std::make_unique<Collector>(args); });
+    return c;
+}
 
 class FixedReachability : public platform::ReachabilitySource {
 public:
