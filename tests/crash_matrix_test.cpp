@@ -49,7 +49,7 @@ const CrashKind kKinds[] = {
 const char* kBundleId = "org.example.crash-host";
 
 // "%-3d %-35s 0x%016lx 0x%016lx %s + %d"
-const std::regex kBacktraceLine(R"(^\d+ {1,3} \S.{34,} 0x[0-9a-f]{16} 0x[0-9a-f]{16} .* \+ -?\d+$)");
+const std::regex kBacktraceLine(R"(^(\d  |\d\d |\d{3,}) \S.{34,} 0x[0-9a-f]{16} 0x[0-9a-f]{16} .* \+ -?\d+$)");
 
 std::vector<platform::Value> crashRecords(const platform::Value& records) {
     std::vector<platform::Value> out;
