@@ -1,0 +1,5 @@
+#include "quillon/Quillon.h"
+
+QuillonConfig QuillonConfig::defaultConfig() { return QuillonConfig{}; }
+
+QuillonDelegate::~QuillonDelegate() = default;
