@@ -1,5 +1,7 @@
 #include "platform/foundation/Logger.h"
 
+#include "platform/foundation/LogFile.h"
+
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -53,6 +55,7 @@ void log(std::string_view message) {
         }
         done += static_cast<size_t>(n);
     }
+    appendToApplicationLog(message);
 }
 
 void logf(const char* fmt, ...) {

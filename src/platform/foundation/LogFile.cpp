@@ -1,0 +1,257 @@
+#include "platform/foundation/LogFile.h"
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <systemd/sd-journal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+std::atomic<std::size_t> gMaxBytes{1024 * 1024};
+std::mutex gRotateMutex;
+
+constexpr std::size_t kReadBlock = 64 * 1024;
+// Longer messages are cut, as the system logger does: a logged report that itself carries
+// earlier log lines must not grow from one report to the next.
+constexpr std::size_t kMaxMessageBytes = 1024;
+
+void appendEscaped(std::string& out, std::string_view text) {
+    for (char c : text) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default: out += c;
+        }
+    }
+}
+
+std::string unescape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\\' && i + 1 < text.size()) {
+            char n = text[++i];
+            switch (n) {
+                case 'n': out += '\n'; break;
+                case 'r': out += '\r'; break;
+                case 't': out += '\t'; break;
+                default: out += n;
+            }
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Lines of one file, newest first, read backwards in blocks. The visitor gets each line
+// without its newline and returns false to stop; answers false when it stopped.
+bool reverseLines(const std::string& path, const std::function<bool(std::string_view)>& visit) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        ::close(fd);
+        return true;
+    }
+    off_t off = st.st_size;
+    std::string carry;  // the start of a line whose beginning lies in an earlier block
+    std::vector<char> block(kReadBlock);
+    bool go = true;
+    while (go && off > 0) {
+        size_t n = static_cast<size_t>(std::min<off_t>(off, static_cast<off_t>(kReadBlock)));
+        off -= static_cast<off_t>(n);
+        ssize_t got = ::pread(fd, block.data(), n, off);
+        if (got != static_cast<ssize_t>(n)) break;
+        std::string data(block.data(), n);
+        data += carry;
+        size_t end = data.size();
+        while (go) {
+            if (end == 0) break;
+            size_t nl = data.rfind('\n', end - 1);
+            if (nl == std::string::npos) break;
+            if (nl + 1 < end) go = visit(std::string_view(data).substr(nl + 1, end - nl - 1));
+            end = nl;
+        }
+        carry.assign(data, 0, end);
+    }
+    if (go && !carry.empty()) go = visit(carry);
+    ::close(fd);
+    return go;
+}
+
+bool forwardLines(const std::string& path, const std::function<bool(std::string_view)>& visit) {
+    auto text = fs::readFile(path);
+    if (!text) return true;
+    std::string_view all(*text);
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t nl = all.find('\n', start);
+        size_t end = nl == std::string_view::npos ? all.size() : nl;
+        if (end > start && !visit(all.substr(start, end - start))) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// True when journald's socket exists and standard error is not already a journal stream.
+bool shouldSendToJournal() {
+    static const bool send = [] {
+        if (::access("/run/systemd/journal/socket", F_OK) != 0) return false;
+        const char* stream = std::getenv("JOURNAL_STREAM");
+        if (stream == nullptr) return true;
+        unsigned long long dev = 0, ino = 0;
+        if (std::sscanf(stream, "%llu:%llu", &dev, &ino) != 2) return true;
+        struct stat st;
+        if (fstat(STDERR_FILENO, &st) != 0) return true;
+        return !(static_cast<unsigned long long>(st.st_dev) == dev && static_cast<unsigned long long>(st.st_ino) == ino);
+    }();
+    return send;
+}
+
+}  // namespace
+
+std::string LogFile::defaultPath() {
+    return fs::appendPathComponent(fs::sandboxDirectory(), "Library/Logs/console.log");
+}
+
+std::string LogFile::rotatedPath(const std::string& path) { return path + ".1"; }
+
+std::string LogFile::senderName() {
+    if (auto name = Bundle::main().infoString("CFBundleName"); name && !name->empty()) return *name;
+    return program_invocation_short_name;
+}
+
+std::size_t LogFile::maxBytes() { return gMaxBytes.load(std::memory_order_relaxed); }
+void LogFile::setMaxBytes(std::size_t bytes) { gMaxBytes.store(bytes, std::memory_order_relaxed); }
+
+std::string LogFile::encode(const LogEntry& entry) {
+    char head[64];
+    std::snprintf(head, sizeof head, "%.6f\t%ld\t", entry.time, entry.pid);
+    std::string line(head);
+    appendEscaped(line, entry.sender);
+    line += '\t';
+    appendEscaped(line, entry.message);
+    return line;
+}
+
+bool LogFile::decode(std::string_view line, LogEntry& entry) {
+    size_t t1 = line.find('\t');
+    if (t1 == std::string_view::npos) return false;
+    size_t t2 = line.find('\t', t1 + 1);
+    if (t2 == std::string_view::npos) return false;
+    size_t t3 = line.find('\t', t2 + 1);
+    if (t3 == std::string_view::npos) return false;
+    std::string time(line.substr(0, t1));
+    std::string pid(line.substr(t1 + 1, t2 - t1 - 1));
+    char* endp = nullptr;
+    entry.time = std::strtod(time.c_str(), &endp);
+    if (endp == time.c_str()) return false;
+    entry.pid = std::strtol(pid.c_str(), &endp, 10);
+    if (endp == pid.c_str()) return false;
+    entry.sender = unescape(line.substr(t2 + 1, t3 - t2 - 1));
+    entry.message = unescape(line.substr(t3 + 1));
+    return true;
+}
+
+bool LogFile::append(const std::string& path, const LogEntry& entry, std::size_t maxBytes) {
+    std::string line = encode(entry);
+    line += '\n';
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        fs::createDirectories(fs::deletingLastPathComponent(path), 0700);
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    }
+    if (fd < 0) return false;
+    // One write per entry: appends of different threads do not interleave.
+    bool ok = writeAll(fd, line);
+    struct stat st;
+    bool full = ok && fstat(fd, &st) == 0 && static_cast<std::size_t>(st.st_size) > maxBytes;
+    ::close(fd);
+    if (full) {
+        std::unique_lock lock(gRotateMutex, std::try_to_lock);
+        // Re-check under the lock: another thread may have rotated already.
+        struct stat now;
+        if (lock.owns_lock() && ::stat(path.c_str(), &now) == 0 && static_cast<std::size_t>(now.st_size) > maxBytes) {
+            ::rename(path.c_str(), rotatedPath(path).c_str());
+        }
+    }
+    return ok;
+}
+
+void LogFile::forEach(const std::string& path, const std::function<bool(const LogEntry&)>& visit) {
+    auto each = [&](std::string_view line) {
+        LogEntry e;
+        return !decode(line, e) || visit(e);
+    };
+    if (forwardLines(rotatedPath(path), each)) forwardLines(path, each);
+}
+
+void LogFile::forEachReverse(const std::string& path, const std::function<bool(const LogEntry&)>& visit) {
+    auto each = [&](std::string_view line) {
+        LogEntry e;
+        return !decode(line, e) || visit(e);
+    };
+    if (reverseLines(path, each)) reverseLines(rotatedPath(path), each);
+}
+
+void appendToApplicationLog(std::string_view message) {
+    // The lookups below may log themselves; such lines are not appended again.
+    thread_local bool inside = false;
+    if (inside) return;
+    inside = true;
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    LogEntry entry;
+    entry.time = static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+    entry.pid = static_cast<long>(getpid());
+    entry.sender = LogFile::senderName();
+    entry.message.assign(message.substr(0, kMaxMessageBytes));
+    if (message.size() > kMaxMessageBytes) {
+        // Cut at a character boundary.
+        while (!entry.message.empty() && (static_cast<unsigned char>(entry.message.back()) & 0xC0) == 0x80) {
+            entry.message.pop_back();
+        }
+        if (!entry.message.empty() && (static_cast<unsigned char>(entry.message.back()) & 0x80) != 0) {
+            entry.message.pop_back();
+        }
+    }
+    while (!entry.message.empty() && entry.message.back() == '\n') entry.message.pop_back();
+    LogFile::append(LogFile::defaultPath(), entry, LogFile::maxBytes());
+    if (shouldSendToJournal()) {
+        sd_journal_send("MESSAGE=%s", entry.message.c_str(), "SYSLOG_IDENTIFIER=%s", entry.sender.c_str(),
+                        "PRIORITY=5", nullptr);
+    }
+    inside = false;
+}
+
+}  // namespace platform
