@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <thread>
 #include <sstream>
@@ -49,7 +51,7 @@ const CrashKind kKinds[] = {
 const char* kBundleId = "org.example.crash-host";
 
 // "%-3d %-35s 0x%016lx 0x%016lx %s + %d"
-const std::regex kBacktraceLine(R"(^\d+ {1,3} \S.{34,} 0x[0-9a-f]{16} 0x[0-9a-f]{16} .* \+ -?\d+$)");
+const std::regex kBacktraceLine(R"(^(\d  |\d\d |\d{3,}) \S.{34,} 0x[0-9a-f]{16} 0x[0-9a-f]{16} .* \+ -?\d+$)");
 
 std::vector<platform::Value> crashRecords(const platform::Value& records) {
     std::vector<platform::Value> out;
@@ -69,6 +71,26 @@ bool waitForRecord(testenv::Collector& collector, Pred pred, double timeoutSecon
     } while (std::chrono::steady_clock::now() < deadline);
     return false;
 }
+
+#if defined(__SANITIZE_THREAD__)
+// Under the thread sanitizer: the crash handlers call what a dying process may call but a
+// signal handler normally should not (they report from the main thread, by design), and the
+// collector's HTTP library is not instrumented. Neither is a race of ours; both would end
+// the children with the sanitizer's exit code.
+void relaxSanitizerForChildren() {
+    static bool done = [] {
+        const std::string dir = testenv::makeTempDir("quillon-tsan");
+        std::ofstream(dir + "/suppressions") << "called_from_lib:libcpp-httplib.so\n";
+        std::string options = std::getenv("TSAN_OPTIONS") ? std::getenv("TSAN_OPTIONS") : "";
+        options += " report_signal_unsafe=0 suppressions=" + dir + "/suppressions";
+        setenv("TSAN_OPTIONS", options.c_str(), 1);
+        return true;
+    }();
+    (void)done;
+}
+#else
+void relaxSanitizerForChildren() {}
+#endif
 
 class CrashHost {
 public:
@@ -165,6 +187,9 @@ TEST_P(CrashMatrixTest, OfflineCrashIsStoredAndSentByTheNextLaunch) {
     expectCrashRecord(crashes[0], k);
     EXPECT_EQ(CrashHost::storedCrashes(), 0);
 }
+
+// Before any collector or host starts.
+[[maybe_unused]] const bool kRelaxed = (relaxSanitizerForChildren(), true);
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CrashMatrixTest, ::testing::ValuesIn(kKinds),
                          [](const ::testing::TestParamInfo<CrashKind>& info) {

@@ -166,11 +166,11 @@ TEST_F(CrashProcessTest, UncaughtExceptionIsReportedWithItsTypeMessageAndThrowSi
     }
 }
 
-TEST_F(CrashProcessTest, CrashesOnOtherThreadsAndAbortAreReported) {
+TEST_F(CrashProcessTest, CrashesOnOtherThreadsStackOverflowAndAbortAreReportedOnline) {
     pointAt(collector_->host());
     // segv-blocked-main: the main thread never takes the report; it is made on the
     // crashing thread after the hand-off time.
-    for (const char* mode : {"segv-thread", "segv-blocked-main", "abort"}) {
+    for (const char* mode : {"segv-thread", "segv-blocked-main", "overflow", "abort"}) {
         collector_->reset();
         Outcome out = run("online", mode);
         EXPECT_EQ(out.status, 246) << mode;
@@ -182,8 +182,8 @@ TEST_F(CrashProcessTest, CrashesOnOtherThreadsAndAbortAreReported) {
     }
 }
 
-TEST_F(CrashProcessTest, StackOverflowOnTheMainThreadIsReported) {
-    // Stored rather than sent: its 128-frame trace makes a large record.
+TEST_F(CrashProcessTest, StackOverflowOnTheMainThreadIsStoredOffline) {
+    // Offline, the whole 128-frame trace is kept in the store.
     pointAt(collector_->host());
     Outcome out = run("offline", "overflow");
     EXPECT_EQ(out.status, 246);

@@ -215,12 +215,12 @@ TEST(CrashStore, ConcurrentSaversLoseNothing) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t, path] {
-            for (int i = 0; i < 10; ++i)
+            for (int i = 0; i < 5; ++i)
                 QuillonDataFileManager::fileManagerWith(path).saveReportData(payload(std::to_string(t * 100 + i)));
         });
     }
     for (auto& th : threads) th.join();
-    EXPECT_EQ(QuillonDataFileManager::fileManagerWith(path).getCacheRecordCount(), 40);
+    EXPECT_EQ(QuillonDataFileManager::fileManagerWith(path).getCacheRecordCount(), 20);
     config.ic = 50;
 }
 

@@ -1,18 +1,19 @@
 #include "reliclass/QuillonDataFileManager.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <thread>
+
 #include "platform/foundation/DateFormat.h"
 #include "platform/foundation/Files.h"
 #include "platform/foundation/Logger.h"
 #include "reliclass/QuillonConfiguration.h"
 #include "reliclass/QuillonGuard.h"
-
-#include <algorithm>
-#include <chrono>
-#include <fcntl.h>
-#include <optional>
-#include <sys/file.h>
-#include <thread>
-#include <unistd.h>
 
 using platform::Value;
 
@@ -21,13 +22,14 @@ namespace {
 // Exclusive advisory lock on the store directory, held for one read-modify-write.
 // flock() locks belong to the open file description, so separate threads (each opening the
 // directory) and separate processes exclude each other. The wait is bounded: after it the
-// operation goes ahead unlocked rather than stall (it may run on the crash path).
+// operation goes ahead unlocked rather than stall (it may run on the crash path, while the
+// thread holding the lock is the one that crashed).
 class StoreLock {
 public:
     explicit StoreLock(const std::string& filePath) {
         fd_ = ::open(platform::fs::deletingLastPathComponent(filePath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd_ < 0) return;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2000);
         while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR) break;
             if (std::chrono::steady_clock::now() >= deadline) break;
@@ -71,6 +73,36 @@ std::optional<Value> readRoot(const std::string& path) {
     return fresh;
 }
 
+// One locked read-modify-write of the root. `change` edits the root; it answers nullopt to
+// have the root written (the result is then whether the write succeeded), or a result to
+// return without writing. An unreadable root gives false.
+template <class F>
+bool changeRoot(const std::string& path, F&& change) {
+    StoreLock lock(path);
+    auto root = readRoot(path);
+    if (!root) return false;
+    std::optional<bool> result = change(*root);
+    if (result) return *result;
+    return writeRoot(path, *root);
+}
+
+// The queue's "datalist" when it is a non-empty array, else nullptr.
+Value* nonEmptyQueue(Value& root) {
+    Value* list = platform::find(root, "datalist");
+    return (list && list->is_array() && !list->empty()) ? list : nullptr;
+}
+
+// A copy of the pool's "datalist" dictionary (empty when absent or not a dictionary).
+Value poolOf(const Value& root) {
+    const Value* datalist = platform::find(root, "datalist");
+    return (datalist && datalist->is_object()) ? *datalist : platform::dict();
+}
+
+std::optional<std::string> dataIdOf(const Value& entry) {
+    const Value* id = platform::find(entry, "dataId");
+    return id ? platform::stringValue(*id) : std::nullopt;
+}
+
 std::int64_t limitFor(const std::string& path) {
     auto& config = QuillonConfiguration::shareConfiguration();
     std::int64_t limit = (path == QuillonDataFileManager::crashDataPath()) ? config.mc : config.ic;
@@ -101,180 +133,199 @@ std::string QuillonDataFileManager::pathForComponent(const std::string& componen
     return platform::fs::appendPathComponent(platform::fs::documentsDirectory(), component);
 }
 
-bool QuillonDataFileManager::isExistDataFile() const { return platform::fs::fileExists(filePath_); }
-
-bool QuillonDataFileManager::createDataFile() const {
-    return quillon::guarded([&] {
-        Value root = freshRoot();
-        auto xml = platform::toXMLPropertyList(root);
-        if (!xml) {
-            QuillonConfiguration::logWithLevel(1, "Error reading plist: %s", "cannot serialise the store's root");
-            return false;
-        }
-        return platform::fs::writeAtomically(filePath_, *xml, 0600);
-    }, false);
+bool QuillonDataFileManager::isExistDataFile() const {
+    return platform::fs::fileExists(filePath_);
 }
 
-bool QuillonDataFileManager::isCheckDataFile() const { return isExistDataFile() || createDataFile(); }
+bool QuillonDataFileManager::createDataFile() const {
+    return quillon::guarded(
+        [&] {
+            Value root = freshRoot();
+            auto xml = platform::toXMLPropertyList(root);
+            if (!xml) {
+                QuillonConfiguration::logWithLevel(1, "Error reading plist: %s", "cannot serialise the store's root");
+                return false;
+            }
+            return platform::fs::writeAtomically(filePath_, *xml, 0600);
+        },
+        false);
+}
+
+bool QuillonDataFileManager::isCheckDataFile() const {
+    return isExistDataFile() || createDataFile();
+}
 
 bool QuillonDataFileManager::saveConfiguration(const Value& configuration) const {
-    return quillon::guarded([&] {
-        if (!isCheckDataFile()) return false;
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        if (!root) return false;
-        root->erase("config");
-        (*root)["config"] = configuration;
-        return writeRoot(filePath_, *root);
-    }, false);
+    return quillon::guarded(
+        [&] {
+            if (!isCheckDataFile()) return false;
+            return changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
+                root.erase("config");
+                root["config"] = configuration;
+                return std::nullopt;
+            });
+        },
+        false);
 }
 
 Value QuillonDataFileManager::getConfiguration() const {
-    return quillon::guarded([&]() -> Value {
-        if (!isCheckDataFile()) return Value();
-        auto root = readRoot(filePath_);
-        if (!root) return Value();
-        const Value* config = platform::find(*root, "config");
-        return config ? *config : Value();
-    }, Value());
+    return quillon::guarded(
+        [&]() -> Value {
+            if (!isCheckDataFile()) return Value();
+            auto root = readRoot(filePath_);
+            if (!root) return Value();
+            const Value* config = platform::find(*root, "config");
+            return config ? *config : Value();
+        },
+        Value());
 }
 
 bool QuillonDataFileManager::saveReportData(const Value& payload) const {
-    return quillon::guarded([&] {
-        if (!isCheckDataFile()) return false;
-        const std::uint64_t limit = static_cast<std::uint64_t>(limitFor(filePath_));
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        if (!root) return false;
-        Value* list = platform::find(*root, "datalist");
-        if (list && list->is_array() && !list->empty()) {
-            while (list->size() >= limit) list->erase(list->size() - 1);
-            const Value* cc = platform::find(*root, "cacheCount");
-            const auto n = static_cast<std::int32_t>(cc ? platform::integerValue(*cc) : 0);
-            const std::string identifier = std::to_string(static_cast<std::int64_t>(n) + 1000);
-            Value entry = platform::dict();
-            entry[identifier] = payload;
-            entry["uploadfailed"] = 0;
-            entry["dataId"] = identifier;
-            (*root)["cacheCount"] = static_cast<std::int64_t>(n) + 1;
-            list->insert(list->begin(), std::move(entry));
-        } else {
-            Value entry = platform::dict();
-            entry["1000"] = payload;
-            entry["uploadfailed"] = 0;
-            entry["dataId"] = "1000";
-            Value fresh = platform::array();
-            fresh.push_back(std::move(entry));
-            (*root)["datalist"] = std::move(fresh);
-            (*root)["cacheCount"] = 1;
-        }
-        return writeRoot(filePath_, *root);
-    }, false);
+    return quillon::guarded(
+        [&] {
+            if (!isCheckDataFile()) return false;
+            const std::uint64_t limit = static_cast<std::uint64_t>(limitFor(filePath_));
+            return changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
+                if (Value* list = nonEmptyQueue(root)) {
+                    while (list->size() >= limit) list->erase(list->size() - 1);
+                    const Value* cc = platform::find(root, "cacheCount");
+                    const auto n = static_cast<std::int32_t>(cc ? platform::integerValue(*cc) : 0);
+                    const std::string identifier = std::to_string(static_cast<std::int64_t>(n) + 1000);
+                    Value entry = platform::dict();
+                    entry[identifier] = payload;
+                    entry["uploadfailed"] = 0;
+                    entry["dataId"] = identifier;
+                    root["cacheCount"] = static_cast<std::int64_t>(n) + 1;
+                    list->insert(list->begin(), std::move(entry));
+                } else {
+                    Value entry = platform::dict();
+                    entry["1000"] = payload;
+                    entry["uploadfailed"] = 0;
+                    entry["dataId"] = "1000";
+                    Value fresh = platform::array();
+                    fresh.push_back(std::move(entry));
+                    root["datalist"] = std::move(fresh);
+                    root["cacheCount"] = 1;
+                }
+                return std::nullopt;
+            });
+        },
+        false);
 }
 
 Value QuillonDataFileManager::getReportEntries() const {
-    return quillon::guarded([&]() -> Value {
-        Value result = platform::array();
-        if (!isCheckDataFile()) return result;
-        auto root = readRoot(filePath_);
-        const Value* list = root ? platform::find(*root, "datalist") : nullptr;
-        if (!list || !list->is_array()) return result;
-        for (const auto& entry : *list) {
-            if (entry.is_object()) result.push_back(entry);
-        }
-        return result;
-    }, platform::array());
+    return quillon::guarded(
+        [&]() -> Value {
+            Value result = platform::array();
+            if (!isCheckDataFile()) return result;
+            auto root = readRoot(filePath_);
+            const Value* list = root ? platform::find(*root, "datalist") : nullptr;
+            if (!list || !list->is_array()) return result;
+            for (const auto& entry : *list) {
+                if (entry.is_object()) result.push_back(entry);
+            }
+            return result;
+        },
+        platform::array());
 }
 
 Value QuillonDataFileManager::getReportData() const {
-    return quillon::guarded([&]() -> Value {
-        if (!isCheckDataFile()) return Value();
-        auto root = readRoot(filePath_);
-        const Value* list = root ? platform::find(*root, "datalist") : nullptr;
-        if (!list) return Value();
-        Value result = platform::array();
-        if (!list->is_array()) return result;
-        for (const auto& entry : *list) {
-            auto id = platform::stringValue(platform::find(entry, "dataId") ? entry["dataId"] : Value());
-            if (!id) continue;
-            if (const Value* payload = platform::find(entry, *id)) result.push_back(*payload);
-        }
-        return result;
-    }, Value());
+    return quillon::guarded(
+        [&]() -> Value {
+            if (!isCheckDataFile()) return Value();
+            auto root = readRoot(filePath_);
+            const Value* list = root ? platform::find(*root, "datalist") : nullptr;
+            if (!list) return Value();
+            Value result = platform::array();
+            if (!list->is_array()) return result;
+            for (const auto& entry : *list) {
+                auto id = dataIdOf(entry);
+                if (!id) continue;
+                if (const Value* payload = platform::find(entry, *id)) result.push_back(*payload);
+            }
+            return result;
+        },
+        Value());
 }
 
 std::int64_t QuillonDataFileManager::getCacheRecordCount() const {
-    return quillon::guarded([&]() -> std::int64_t {
-        if (!isCheckDataFile()) return 0;
-        auto root = readRoot(filePath_);
-        const Value* list = root ? platform::find(*root, "datalist") : nullptr;
-        return (list && list->is_array()) ? static_cast<std::int64_t>(list->size()) : 0;
-    }, std::int64_t{0});
+    return quillon::guarded(
+        [&]() -> std::int64_t {
+            if (!isCheckDataFile()) return 0;
+            auto root = readRoot(filePath_);
+            const Value* list = root ? platform::find(*root, "datalist") : nullptr;
+            return (list && list->is_array()) ? static_cast<std::int64_t>(list->size()) : 0;
+        },
+        std::int64_t{0});
 }
 
 bool QuillonDataFileManager::updateFailedCount() const {
-    return quillon::guarded([&] {
-        if (!isCheckDataFile()) return false;
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        Value* list = root ? platform::find(*root, "datalist") : nullptr;
-        if (!list || !list->is_array() || list->empty()) return false;
-        Value& oldest = list->back();
-        if (const Value* failed = platform::find(oldest, "uploadfailed")) {
-            const auto f = static_cast<std::int32_t>(platform::integerValue(*failed));
-            const std::int64_t rc = QuillonConfiguration::shareConfiguration().rc;
-            if (static_cast<std::int64_t>(f) + 1 < rc) {
-                oldest["uploadfailed"] = static_cast<std::int64_t>(f) + 1;
-            } else {
-                list->erase(list->size() - 1);
-            }
-        } else {
-            oldest["uploadfailed"] = 1;
-        }
-        return writeRoot(filePath_, *root);
-    }, false);
+    return quillon::guarded(
+        [&] {
+            if (!isCheckDataFile()) return false;
+            return changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
+                Value* list = nonEmptyQueue(root);
+                if (!list) return false;
+                Value& oldest = list->back();
+                if (const Value* failed = platform::find(oldest, "uploadfailed")) {
+                    const auto f = static_cast<std::int32_t>(platform::integerValue(*failed));
+                    const std::int64_t rc = QuillonConfiguration::shareConfiguration().rc;
+                    if (static_cast<std::int64_t>(f) + 1 < rc) {
+                        oldest["uploadfailed"] = static_cast<std::int64_t>(f) + 1;
+                    } else {
+                        list->erase(list->size() - 1);
+                    }
+                } else {
+                    oldest["uploadfailed"] = 1;
+                }
+                return std::nullopt;
+            });
+        },
+        false);
 }
 
 void QuillonDataFileManager::delReportSuccessData() const {
     quillon::guarded([&] {
         if (!isCheckDataFile()) return;
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        Value* list = root ? platform::find(*root, "datalist") : nullptr;
-        if (!list || !list->is_array() || list->empty()) return;
-        *list = platform::array();
-        writeRoot(filePath_, *root);
+        changeRoot(filePath_, [](Value& root) -> std::optional<bool> {
+            Value* list = nonEmptyQueue(root);
+            if (!list) return true;
+            *list = platform::array();
+            return std::nullopt;
+        });
     });
 }
 
 bool QuillonDataFileManager::delReportSuccessData(const std::vector<std::string>& dataIds) const {
-    return quillon::guarded([&] {
-        if (!isCheckDataFile()) return false;
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        Value* list = root ? platform::find(*root, "datalist") : nullptr;
-        if (!list || !list->is_array() || list->empty()) return true;
-        Value kept = platform::array();
-        for (auto& entry : *list) {
-            auto id = platform::stringValue(platform::find(entry, "dataId") ? entry["dataId"] : Value());
-            if (id && std::find(dataIds.begin(), dataIds.end(), *id) != dataIds.end()) continue;
-            kept.push_back(std::move(entry));
-        }
-        if (kept.size() == list->size()) return true;
-        *list = std::move(kept);
-        return writeRoot(filePath_, *root);
-    }, false);
+    return quillon::guarded(
+        [&] {
+            if (!isCheckDataFile()) return false;
+            return changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
+                Value* list = nonEmptyQueue(root);
+                if (!list) return true;
+                Value kept = platform::array();
+                for (auto& entry : *list) {
+                    auto id = dataIdOf(entry);
+                    if (id && std::find(dataIds.begin(), dataIds.end(), *id) != dataIds.end()) continue;
+                    kept.push_back(std::move(entry));
+                }
+                if (kept.size() == list->size()) return true;
+                *list = std::move(kept);
+                return std::nullopt;
+            });
+        },
+        false);
 }
 
 void QuillonDataFileManager::deleteLastData() const {
     quillon::guarded([&] {
         if (!isCheckDataFile()) return;
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        Value* list = root ? platform::find(*root, "datalist") : nullptr;
-        if (!list || !list->is_array() || list->empty()) return;
-        list->erase(list->size() - 1);
-        writeRoot(filePath_, *root);
+        changeRoot(filePath_, [](Value& root) -> std::optional<bool> {
+            Value* list = nonEmptyQueue(root);
+            if (!list) return true;
+            list->erase(list->size() - 1);
+            return std::nullopt;
+        });
     });
 }
 
@@ -283,114 +334,123 @@ void QuillonDataFileManager::updataDataListWithIdentifier(const std::string& ide
         if (!isCheckDataFile()) return;
         // The occurrence total as the file stands before this change.
         const std::uint64_t total = fileManagerWith(exceptionDataPath()).getExceptionDataCount();
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        if (!root) return;
-        Value datalist = platform::find(*root, "datalist") && (*root)["datalist"].is_object() ? (*root)["datalist"]
-                                                                                             : platform::dict();
-        Value eplist = platform::find(datalist, "eplist") && datalist["eplist"].is_array() ? datalist["eplist"]
-                                                                                          : platform::array();
-        if (std::find(eplist.begin(), eplist.end(), Value(identifier)) == eplist.end()) eplist.push_back(identifier);
-        if (total >= static_cast<std::uint64_t>(ep) && !eplist.empty()) {
-            auto first = platform::stringValue(eplist.front());
-            eplist.erase(0);
-            if (first) datalist.erase(*first);
-        }
-        datalist["eplist"] = std::move(eplist);
-        (*root)["datalist"] = std::move(datalist);
-        writeRoot(filePath_, *root);
+        changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
+            Value datalist = poolOf(root);
+            Value eplist = platform::find(datalist, "eplist") && datalist["eplist"].is_array() ? datalist["eplist"]
+                                                                                               : platform::array();
+            if (std::find(eplist.begin(), eplist.end(), Value(identifier)) == eplist.end())
+                eplist.push_back(identifier);
+            if (total >= static_cast<std::uint64_t>(ep) && !eplist.empty()) {
+                auto first = platform::stringValue(eplist.front());
+                eplist.erase(0);
+                if (first) datalist.erase(*first);
+            }
+            datalist["eplist"] = std::move(eplist);
+            root["datalist"] = std::move(datalist);
+            return std::nullopt;
+        });
     });
 }
 
 bool QuillonDataFileManager::saveException(const Value& exception, const std::string& identifier,
                                            std::int64_t ep) const {
-    return quillon::guarded([&] {
-        if (!isCheckDataFile()) return false;
-        updataDataListWithIdentifier(identifier, ep);
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        if (!root) return false;
-        Value datalist = platform::find(*root, "datalist") && (*root)["datalist"].is_object() ? (*root)["datalist"]
-                                                                                             : platform::dict();
-        Value* stored = platform::find(datalist, identifier);
-        if (stored && stored->is_object()) {
-            const std::int64_t c = countOf(*stored);
-            Value* post = platform::find(*stored, "post");
-            Value* data = post ? platform::find(*post, "data") : nullptr;
-            if (data && data->is_object()) (*data)["ct"] = std::to_string(c + 1);
-        } else {
-            datalist[identifier] = exception;
-        }
-        (*root)["datalist"] = std::move(datalist);
-        return writeRoot(filePath_, *root);
-    }, false);
+    return quillon::guarded(
+        [&] {
+            if (!isCheckDataFile()) return false;
+            updataDataListWithIdentifier(identifier, ep);
+            return changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
+                Value datalist = poolOf(root);
+                Value* stored = platform::find(datalist, identifier);
+                if (stored && stored->is_object()) {
+                    const std::int64_t c = countOf(*stored);
+                    Value* post = platform::find(*stored, "post");
+                    Value* data = post ? platform::find(*post, "data") : nullptr;
+                    if (data && data->is_object()) (*data)["ct"] = std::to_string(c + 1);
+                } else {
+                    datalist[identifier] = exception;
+                }
+                root["datalist"] = std::move(datalist);
+                return std::nullopt;
+            });
+        },
+        false);
 }
 
 bool QuillonDataFileManager::isHaveException(const std::string& identifier) const {
-    return quillon::guarded([&] {
-        if (!isCheckDataFile()) return false;
-        auto root = readRoot(filePath_);
-        const Value* datalist = root ? platform::find(*root, "datalist") : nullptr;
-        return datalist != nullptr && platform::find(*datalist, identifier) != nullptr;
-    }, false);
+    return quillon::guarded(
+        [&] {
+            if (!isCheckDataFile()) return false;
+            auto root = readRoot(filePath_);
+            const Value* datalist = root ? platform::find(*root, "datalist") : nullptr;
+            return datalist != nullptr && platform::find(*datalist, identifier) != nullptr;
+        },
+        false);
 }
 
 std::uint64_t QuillonDataFileManager::getExceptionDataCount() const {
-    return quillon::guarded([&]() -> std::uint64_t {
-        if (!isCheckDataFile()) return 0;
-        auto root = readRoot(filePath_);
-        const Value* datalist = root ? platform::find(*root, "datalist") : nullptr;
-        if (!datalist || !datalist->is_object()) return 0;
-        std::int64_t total = 0;
-        for (const auto& item : datalist->items()) {
-            if (item.value().is_object()) total += countOf(item.value());
-        }
-        return static_cast<std::uint64_t>(total);
-    }, std::uint64_t{0});
+    return quillon::guarded(
+        [&]() -> std::uint64_t {
+            if (!isCheckDataFile()) return 0;
+            auto root = readRoot(filePath_);
+            const Value* datalist = root ? platform::find(*root, "datalist") : nullptr;
+            if (!datalist || !datalist->is_object()) return 0;
+            std::int64_t total = 0;
+            for (const auto& item : datalist->items()) {
+                if (item.value().is_object()) total += countOf(item.value());
+            }
+            return static_cast<std::uint64_t>(total);
+        },
+        std::uint64_t{0});
 }
 
 Value QuillonDataFileManager::getExceptionDatas() const {
-    return quillon::guarded([&]() -> Value {
-        if (!isCheckDataFile()) return Value();
-        auto root = readRoot(filePath_);
-        const Value* datalist = root ? platform::find(*root, "datalist") : nullptr;
-        if (!datalist) return Value();
-        Value result = platform::array();
-        if (datalist->is_object()) {
-            for (const auto& item : datalist->items()) result.push_back(item.value());
-        }
-        return result;
-    }, Value());
+    return quillon::guarded(
+        [&]() -> Value {
+            if (!isCheckDataFile()) return Value();
+            auto root = readRoot(filePath_);
+            const Value* datalist = root ? platform::find(*root, "datalist") : nullptr;
+            if (!datalist) return Value();
+            Value result = platform::array();
+            if (datalist->is_object()) {
+                for (const auto& item : datalist->items()) result.push_back(item.value());
+            }
+            return result;
+        },
+        Value());
 }
 
 bool QuillonDataFileManager::deleteExceptionDatas() const {
-    return quillon::guarded([&] {
-        if (!isCheckDataFile()) return false;
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        if (!root || !platform::find(*root, "datalist")) return false;
-        (*root)["datalist"] = platform::dict();
-        return writeRoot(filePath_, *root);
-    }, false);
+    return quillon::guarded(
+        [&] {
+            if (!isCheckDataFile()) return false;
+            return changeRoot(filePath_, [](Value& root) -> std::optional<bool> {
+                if (!platform::find(root, "datalist")) return false;
+                root["datalist"] = platform::dict();
+                return std::nullopt;
+            });
+        },
+        false);
 }
 
 bool QuillonDataFileManager::deleteExceptionDatas(const std::vector<std::string>& identifiers) const {
-    return quillon::guarded([&] {
-        if (!isCheckDataFile()) return false;
-        StoreLock lock(filePath_);
-        auto root = readRoot(filePath_);
-        Value* datalist = root ? platform::find(*root, "datalist") : nullptr;
-        if (!datalist || !datalist->is_object()) return false;
-        for (const auto& id : identifiers) datalist->erase(id);
-        if (Value* eplist = platform::find(*datalist, "eplist"); eplist && eplist->is_array()) {
-            Value kept = platform::array();
-            for (auto& v : *eplist) {
-                auto s = platform::stringValue(v);
-                if (s && std::find(identifiers.begin(), identifiers.end(), *s) != identifiers.end()) continue;
-                kept.push_back(v);
-            }
-            *eplist = std::move(kept);
-        }
-        return writeRoot(filePath_, *root);
-    }, false);
+    return quillon::guarded(
+        [&] {
+            if (!isCheckDataFile()) return false;
+            return changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
+                Value* datalist = platform::find(root, "datalist");
+                if (!datalist || !datalist->is_object()) return false;
+                for (const auto& id : identifiers) datalist->erase(id);
+                if (Value* eplist = platform::find(*datalist, "eplist"); eplist && eplist->is_array()) {
+                    Value kept = platform::array();
+                    for (auto& v : *eplist) {
+                        auto s = platform::stringValue(v);
+                        if (s && std::find(identifiers.begin(), identifiers.end(), *s) != identifiers.end()) continue;
+                        kept.push_back(v);
+                    }
+                    *eplist = std::move(kept);
+                }
+                return std::nullopt;
+            });
+        },
+        false);
 }

@@ -34,14 +34,15 @@ std::string orNull(const std::optional<std::string>& s) { return s ? *s : std::s
 double versionNumber(const std::string& version) { return std::strtod(version.c_str(), nullptr); }
 
 // The operating-system version does not change under a running process; read it once.
+// Read once and never destroyed: background threads may still use them while the process exits.
 const std::optional<std::string>& cachedOSVersion() {
-    static const std::optional<std::string> version = platform::device::osVersion();
-    return version;
+    static const auto* version = new std::optional<std::string>(platform::device::osVersion());
+    return *version;
 }
 
 const std::string& cachedHardwareModel() {
-    static const std::string model = platform::device::hardwareModel();
-    return model;
+    static const auto* model = new std::string(platform::device::hardwareModel());
+    return *model;
 }
 
 std::string appVersionAndBuild() {

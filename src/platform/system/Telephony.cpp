@@ -72,9 +72,17 @@ private:
         return bus;
     }
 
+    // Gives the next bus call what is left of the query's time budget; false when none is.
+    bool withinBudget(sd_bus* bus, double deadline) const {
+        double left = deadline - monotonicSeconds();
+        if (left <= 0) return false;
+        return sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(left * 1e6) + 1) >= 0;
+    }
+
     std::optional<CarrierInfo> query() const {
+        double deadline = monotonicSeconds() + static_cast<double>(timeout_) / 1e6;
         BusPtr bus = connect();
-        if (!bus) return std::nullopt;
+        if (!bus || !withinBudget(bus.get(), deadline)) return std::nullopt;
         sd_bus_message* reply = nullptr;
         int hasOwner = 0;
         if (sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -85,6 +93,7 @@ private:
         if (sd_bus_message_read(reply, "b", &hasOwner) < 0 || !hasOwner) return std::nullopt;
 
         reply = nullptr;
+        if (!withinBudget(bus.get(), deadline)) return std::nullopt;
         if (sd_bus_call_method(bus.get(), kService, "/org/freedesktop/ModemManager1",
                                "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", nullptr, &reply, "") < 0) {
             return std::nullopt;
@@ -97,7 +106,7 @@ private:
 
         CarrierInfo info;
         info.radioAccessTechnology = radioTechnologyName(technologies);
-        if (!simPath.empty() && simPath != "/") {
+        if (!simPath.empty() && simPath != "/" && withinBudget(bus.get(), deadline)) {
             char* op = nullptr;
             if (sd_bus_get_property_string(bus.get(), kService, simPath.c_str(), kSimInterface, "OperatorIdentifier",
                                            nullptr, &op) >= 0 && op) {

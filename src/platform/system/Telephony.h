@@ -29,9 +29,9 @@ public:
 CarrierInfo carrierInfo();
 
 // ModemManager on the bus at `busAddress` (a D-Bus address; "" means the system bus:
-// $DBUS_SYSTEM_BUS_ADDRESS or /run/dbus/system_bus_socket). Each call waits at most
-// `timeoutMicros` per bus call; once the bus or ModemManager was found missing, calls answer
-// "not available" without asking again for 30 seconds.
+// $DBUS_SYSTEM_BUS_ADDRESS or /run/dbus/system_bus_socket). A query takes at most
+// `timeoutMicros` in all, its bus calls sharing that budget. Once the bus or ModemManager was
+// found missing, calls answer "not available" without asking again for 30 seconds.
 std::shared_ptr<TelephonySource> makeModemManagerSource(const std::string& busAddress = "",
                                                         std::uint64_t timeoutMicros = 200000);
 
