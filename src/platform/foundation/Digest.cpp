@@ -1,25 +1,70 @@
 #include "platform/foundation/Digest.h"
 
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 
 namespace platform {
 namespace {
-// OpenSSL without its exit-time cleanup: background threads (hashing here, TLS-less HTTP in
-// libcurl) may still use it while the process exits, and its atexit handler would free its
-// tables under them. Only the first initialisation decides, so this runs at load time,
-// before libcurl's.
-[[maybe_unused]] const bool kCryptoInitialised = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inFlight = 0;
+    bool closed = false;
+    std::thread::id exitingThread;
+};
+
+Gate& gate() {
+    static Gate* g = new Gate;  // never destroyed: used until the very end of the process
+    return *g;
+}
+
+// Runs before OpenSSL's own exit handler, since it is registered after it.
+void closeGateAtExit() {
+    Gate& g = gate();
+    std::unique_lock<std::mutex> lock(g.mutex);
+    g.closed = true;
+    g.exitingThread = std::this_thread::get_id();
+    g.changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return g.inFlight == 0; });
+}
+
+// Admits one digest; see the header for what happens once the process exits.
+class Admission {
+public:
+    Admission() {
+        static std::once_flag registered;
+        std::call_once(registered, [] { std::atexit(closeGateAtExit); });
+        Gate& g = gate();
+        std::unique_lock<std::mutex> lock(g.mutex);
+        g.changed.wait(lock, [&] { return !g.closed || std::this_thread::get_id() == g.exitingThread; });
+        ++g.inFlight;
+    }
+    ~Admission() {
+        Gate& g = gate();
+        std::lock_guard<std::mutex> lock(g.mutex);
+        --g.inFlight;
+        g.changed.notify_all();
+    }
+    Admission(const Admission&) = delete;
+    Admission& operator=(const Admission&) = delete;
+};
+
+bool digest(const EVP_MD* (*md)(), std::string_view bytes, unsigned char* out, unsigned int* length) {
+    Admission admitted;
+    return EVP_Digest(bytes.data(), bytes.size(), out, length, md(), nullptr) == 1;
+}
+
 }  // namespace
 
 std::string md5Hex(std::string_view bytes) {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_md5(), nullptr) == 1 &&
-              EVP_DigestUpdate(ctx, bytes.data(), bytes.size()) == 1 && EVP_DigestFinal_ex(ctx, md, &len) == 1;
-    EVP_MD_CTX_free(ctx);
-    if (!ok) return {};
+    if (!digest(EVP_md5, bytes, md, &len)) return {};
     static const char hex[] = "0123456789abcdef";
     std::string out;
     out.reserve(len * 2);
@@ -28,6 +73,16 @@ std::string md5Hex(std::string_view bytes) {
         out += hex[md[i] & 15];
     }
     return out;
+}
+
+std::array<std::uint8_t, 32> sha256(std::string_view bytes) {
+    std::array<std::uint8_t, 32> result{};
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (digest(EVP_sha256, bytes, md, &len) && len == result.size()) {
+        for (unsigned i = 0; i < len; ++i) result[i] = md[i];
+    }
+    return result;
 }
 
 }  // namespace platform

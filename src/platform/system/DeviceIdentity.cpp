@@ -1,8 +1,9 @@
 #include "platform/system/DeviceIdentity.h"
 
+#include "platform/foundation/Digest.h"
+
 #include "platform/system/SystemRoot.h"
 
-#include <openssl/evp.h>
 #include <sys/utsname.h>
 #include <systemd/sd-id128.h>
 
@@ -114,12 +115,8 @@ std::optional<std::string> vendorIdentifier(std::string_view bundleIdentifier) {
 
     // The application id for the derivation: the first 128 bits of SHA-256 of the vendor.
     std::string vendor = vendorOf(bundleIdentifier);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    if (EVP_Digest(vendor.data(), vendor.size(), digest, &digestLength, EVP_sha256(), nullptr) != 1 ||
-        digestLength < 16) {
-        return std::nullopt;
-    }
+    const auto digest = sha256(vendor);
+    if (digest == decltype(digest){}) return std::nullopt;
     sd_id128_t appId;
     for (int i = 0; i < 16; ++i) appId.bytes[i] = digest[i];
     sd_id128_t id;
