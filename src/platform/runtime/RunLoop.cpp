@@ -121,12 +121,12 @@ struct RunLoop::Impl {
         if (due == armedFor)
             return;
         armedFor = due;
-        itimerspec spec{};
+        itimerspec expiry{};
         if (due > 0) {
-            spec.it_value.tv_sec = due / 1000000000;
-            spec.it_value.tv_nsec = due % 1000000000;
+            expiry.it_value.tv_sec = due / 1000000000;
+            expiry.it_value.tv_nsec = due % 1000000000;
         }
-        ::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        ::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &expiry, nullptr);
     }
 
     // Makes the descriptors reflect the queue: eventfd for work due now, timer for later.
