@@ -38,6 +38,8 @@ std::optional<std::string> readFile(const std::string& path);
 // False (and the old file untouched) on any failure.
 bool writeAtomically(const std::string& path, std::string_view data, mode_t mode = 0600, bool sync = true);
 bool removeFile(const std::string& path);
+// Writes all of `data` to the descriptor, retrying short writes and EINTR.
+bool writeAll(int fd, std::string_view data);
 bool renameFile(const std::string& from, const std::string& to);
 
 }  // namespace platform::fs

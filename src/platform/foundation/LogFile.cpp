@@ -60,19 +60,6 @@ std::string unescape(std::string_view text) {
     return out;
 }
 
-bool writeAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Lines of one file, newest first, read backwards in blocks. The visitor gets each line
 // without its newline and returns false to stop; answers false when it stopped.
 bool reverseLines(const std::string& path, const std::function<bool(std::string_view)>& visit) {
@@ -193,7 +180,7 @@ bool LogFile::append(const std::string& path, const LogEntry& entry, std::size_t
     }
     if (fd < 0) return false;
     // One write per entry: appends of different threads do not interleave.
-    bool ok = writeAll(fd, line);
+    bool ok = fs::writeAll(fd, line);
     struct stat st;
     bool full = ok && fstat(fd, &st) == 0 && static_cast<std::size_t>(st.st_size) > maxBytes;
     ::close(fd);
