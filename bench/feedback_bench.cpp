@@ -16,6 +16,7 @@
 #include "platform/net/Reachability.h"
 #include "platform/net/URLSession.h"
 #include "platform/system/SystemLog.h"
+#include "support/FixedReachability.h"
 
 #include <benchmark/benchmark.h>
 
@@ -63,15 +64,6 @@ struct CollectorProcess {
         waitpid(pid, nullptr, 0);
     }
     std::string host() const { return "127.0.0.1:" + std::to_string(port); }
-};
-
-class WiFi : public platform::ReachabilitySource {
-public:
-    std::optional<std::uint32_t> flags(const platform::ReachabilityTarget&) override {
-        return platform::kReachabilityReachable;
-    }
-    int watch(std::function<void()>) override { return 1; }
-    void unwatch(int) override {}
 };
 
 // A private sandbox and a main bundle, once per process.
@@ -215,7 +207,7 @@ void BM_Upload200KBAndPostReport(benchmark::State& state) {
         return;
     }
     setUpProcess(collector.host());
-    platform::setReachabilitySource(std::make_shared<WiFi>());
+    testenv::useFixedReachability(platform::kReachabilityReachable);
     WrenPreferences::sharedInstance().setAppKey("bench-key");
     WrenPreferences::sharedInstance().setReportOnlyWIFI(false);
     WrenDataHandler handler(WrenPreferences::sharedInstance());
@@ -266,7 +258,7 @@ void BM_PostReportOnly(benchmark::State& state) {
         return;
     }
     setUpProcess(collector.host());
-    platform::setReachabilitySource(std::make_shared<WiFi>());
+    testenv::useFixedReachability(platform::kReachabilityReachable);
     WrenPreferences::sharedInstance().setAppKey("bench-key");
     Value report = platform::dict();
     report["modifiedImageKey"] = "http://" + collector.host() + "/_collector/files/1.jpg";

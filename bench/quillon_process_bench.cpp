@@ -12,6 +12,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/net/Reachability.h"
 #include "platform/runtime/RunLoop.h"
+#include "support/FixedReachability.h"
 #include "support/HostProcess.h"
 
 #include <benchmark/benchmark.h>
@@ -40,17 +41,6 @@ std::int64_t nowNs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-class FixedReachability : public platform::ReachabilitySource {
-public:
-    explicit FixedReachability(std::uint32_t flags) : flags_(flags) {}
-    std::optional<std::uint32_t> flags(const platform::ReachabilityTarget&) override { return flags_; }
-    int watch(std::function<void()>) override { return 1; }
-    void unwatch(int) override {}
-
-private:
-    std::uint32_t flags_;
-};
-
 volatile int* gNull = nullptr;
 
 // ---------------------------------------------------------------- child side
@@ -66,7 +56,7 @@ int childInit(const char* bundle) {
 
 int childCrash(const char* bundle, bool online, bool handlers) {
     platform::Bundle::main().reloadFrom(bundle);
-    platform::setReachabilitySource(std::make_shared<FixedReachability>(
+    platform::setReachabilitySource(std::make_shared<testenv::FixedReachability>(
         online ? platform::kReachabilityReachable | platform::kReachabilityIsDirect : 0u));
     if (handlers) {
         QuillonConfig config = QuillonConfig::defaultConfig();

@@ -10,6 +10,7 @@
 #include "reliclass/QuillonReportDataManager.h"
 #include "reliclass/QuillonReportDataUnit.h"
 #include "support/Collector.h"
+#include "support/FixedReachability.h"
 #include "support/TestEnv.h"
 
 #include <benchmark/benchmark.h>
@@ -47,16 +48,6 @@ QuillonDataFileManager crashStore() {
     (void)home;
     return QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::crashDataPath());
 }
-
-// Loopback needs no route to the outside: count the network as Wi-Fi for the flush.
-class LoopbackIsReachable : public platform::ReachabilitySource {
-public:
-    std::optional<std::uint32_t> flags(const platform::ReachabilityTarget&) override {
-        return platform::kReachabilityReachable;
-    }
-    int watch(std::function<void()>) override { return 1; }
-    void unwatch(int) override {}
-};
 
 void BM_Baseline_AtomicReplaceSameSize(benchmark::State& state) {
     auto store = crashStore();
@@ -100,7 +91,8 @@ void BM_Flush20RecordsToLoopbackCollector(benchmark::State& state) {
     platform::fs::writeAtomically(dir + "/Info.plist", *platform::toXMLPropertyList(info));
     platform::Bundle::main().reloadFrom(dir);
     QuillonReportDataUnit::shareStance().appKey = "bench";
-    platform::setReachabilitySource(std::make_shared<LoopbackIsReachable>());
+    // Loopback needs no route to the outside: count the network as Wi-Fi for the flush.
+    testenv::useFixedReachability(platform::kReachabilityReachable);
     store = crashStore();
     for (auto _ : state) {
         state.PauseTiming();

@@ -13,6 +13,7 @@
 #include "reliclass/QuillonDiagnosticManager.h"
 #include "reliclass/QuillonMyKeyChainHelper.h"
 #include "reliclass/QuillonReportDataUnit.h"
+#include "support/FixedReachability.h"
 #include "support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -53,16 +54,7 @@ void useVendor(std::optional<std::string> id) {
     platform::device::setVendorIdentifierSourceForTesting([id](std::string_view) { return id; });
 }
 
-class FixedFlags : public platform::ReachabilitySource {
-public:
-    explicit FixedFlags(std::uint32_t flags) : flags_(flags) {}
-    std::optional<std::uint32_t> flags(const platform::ReachabilityTarget&) override { return flags_; }
-    int watch(std::function<void()>) override { return 1; }
-    void unwatch(int) override {}
-
-private:
-    std::uint32_t flags_;
-};
+using FixedFlags = testenv::FixedReachability;
 constexpr std::uint32_t kWiFi = platform::kReachabilityReachable;
 constexpr std::uint32_t kCellular = platform::kReachabilityReachable | platform::kReachabilityIsWWAN;
 

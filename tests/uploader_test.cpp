@@ -9,6 +9,7 @@
 #include "reliclass/QuillonReportDataManager.h"
 #include "reliclass/QuillonReportDataUnit.h"
 #include "support/Collector.h"
+#include "support/FixedReachability.h"
 #include "support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -22,16 +23,7 @@ using platform::Value;
 
 namespace {
 
-class FixedFlags : public platform::ReachabilitySource {
-public:
-    explicit FixedFlags(std::uint32_t f) : flags_(f) {}
-    std::optional<std::uint32_t> flags(const platform::ReachabilityTarget&) override { return flags_; }
-    int watch(std::function<void()>) override { return 1; }
-    void unwatch(int) override {}
-
-private:
-    std::uint32_t flags_;
-};
+using FixedFlags = testenv::FixedReachability;
 
 class UploaderTest : public ::testing::Test {
 protected:

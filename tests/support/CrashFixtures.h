@@ -9,6 +9,7 @@
 #include "platform/net/Reachability.h"
 #include "platform/runtime/RunLoop.h"
 #include "support/Collector.h"
+#include "support/FixedReachability.h"
 #include "support/TestEnv.h"
 
 #include <cstdlib>
@@ -42,17 +43,6 @@ inline std::unique_ptr<Collector> startCollector(const std::vector<std::string>&
     withChildSanitizerOptions("report_bugs=0", [&] { c = std::make_unique<Collector>(args); });
     return c;
 }
-
-class FixedReachability : public platform::ReachabilitySource {
-public:
-    explicit FixedReachability(std::uint32_t flags) : flags_(flags) {}
-    std::optional<std::uint32_t> flags(const platform::ReachabilityTarget&) override { return flags_; }
-    int watch(std::function<void()>) override { return 1; }
-    void unwatch(int) override {}
-
-private:
-    std::uint32_t flags_;
-};
 
 inline void setOnline(bool online) {
     platform::setReachabilitySource(std::make_shared<FixedReachability>(
