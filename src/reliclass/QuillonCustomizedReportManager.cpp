@@ -7,7 +7,6 @@
 #include "reliclass/QuillonDeviceInfo.h"
 #include "reliclass/QuillonDiagnosticManager.h"
 #include "reliclass/QuillonGuard.h"
-#include "reliclass/QuillonLogDataManager.h"
 #include "reliclass/QuillonNetworkBuilder.h"
 #include "reliclass/QuillonReportDataManager.h"
 #include "reliclass/QuillonReportDataUnit.h"
@@ -108,15 +107,7 @@ void QuillonCustomizedReportManager::handle(std::uint64_t type, const platform::
         event["name"] = exception.name();
         event["et"] = et;
         event["tm"] = platform::format("%.f", nowSeconds());
-        Value une = platform::dict();
-        une["une"] = QuillonReportDataUnit::shareStance().user.value_or("");
-        Value bbs = platform::dict();
-        QuillonLogDataManager* logs = QuillonLogDataManager::activeInstance();
-        bbs["bbs"] = logs ? Value(logs->cacheLogs()) : platform::array();
-        Value csc = platform::array();
-        csc.push_back(std::move(une));
-        csc.push_back(std::move(bbs));
-        event["csc"] = std::move(csc);
+        event["csc"] = QuillonReportDataUnit::shareStance().userAndBreadcrumbs();
         if (message) event["msg"] = *message;
         event["ty"] = getReportType(type);
         event["ct"] = "1";

@@ -324,15 +324,7 @@ Value QuillonReportDataUnit::getCrashData(std::uint64_t type, const platform::Ex
     event["et"] = exception.reason() + "\n" + trace;
     event["tm"] = platform::format("%.f", nowSeconds());
 
-    Value une = platform::dict();
-    une["une"] = user.value_or("");
-    Value bbs = platform::dict();
-    QuillonLogDataManager* logs = QuillonLogDataManager::activeInstance();
-    bbs["bbs"] = logs ? Value(logs->cacheLogs()) : platform::array();
-    Value csc = platform::array();
-    csc.push_back(std::move(une));
-    csc.push_back(std::move(bbs));
-    event["csc"] = std::move(csc);
+    event["csc"] = userAndBreadcrumbs();
     if (message) event["msg"] = *message;
     event["ty"] = "2";
 
@@ -367,4 +359,16 @@ Value QuillonReportDataUnit::initCachData() const {
 void QuillonReportDataUnit::setInitCachData(const Value& body) {
     // Old bodies are never freed: a crash on another thread may be reading one.
     initCachData_.store(body.is_null() ? nullptr : new Value(body));
+}
+
+platform::Value QuillonReportDataUnit::userAndBreadcrumbs() const {
+    Value une = platform::dict();
+    une["une"] = user.value_or("");
+    Value bbs = platform::dict();
+    QuillonLogDataManager* logs = QuillonLogDataManager::activeInstance();
+    bbs["bbs"] = logs ? Value(logs->cacheLogs()) : platform::array();
+    Value csc = platform::array();
+    csc.push_back(std::move(une));
+    csc.push_back(std::move(bbs));
+    return csc;
 }

@@ -69,6 +69,9 @@ public:
     platform::Value getCrashData(std::uint64_t type, const platform::Exception& exception,
                                  const std::optional<std::string>& message);
     std::string stackTraceWithException(const platform::Exception& exception);
+    // The event's "csc": [{"une": the user string or ""}, {"bbs": the breadcrumb trail}],
+    // shared by crash and customized-exception records.
+    platform::Value userAndBreadcrumbs() const;
 
     // Prints "SDK error:%@" with the exception through the platform logger, always.
     // The message is not printed.
