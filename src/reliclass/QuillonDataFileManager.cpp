@@ -58,13 +58,22 @@ bool writeRoot(const std::string& path, const Value& root) {
     return platform::fs::writeAtomically(path, *xml, 0600);
 }
 
+std::optional<Value> readRoot(const std::string& path, bool holdingLock);
+
 // Reads the root dictionary. A file that exists but is not a dictionary property list is
-// moved aside and replaced by a fresh root, which is returned.
-std::optional<Value> readRoot(const std::string& path) {
+// moved aside and replaced by a fresh root, which is returned; that happens under the
+// store's lock, so a save made meanwhile by another user is never moved aside with it.
+std::optional<Value> readRoot(const std::string& path) { return readRoot(path, false); }
+
+std::optional<Value> readRoot(const std::string& path, bool holdingLock) {
     auto text = platform::fs::readFile(path);
     if (!text) return std::nullopt;
     auto root = platform::parseXMLPropertyList(*text);
     if (root && root->is_object()) return root;
+    if (!holdingLock) {
+        StoreLock lock(path);
+        return readRoot(path, true);
+    }
     std::string aside = path + ".unreadable-" + platform::formatWholeSeconds(platform::now());
     platform::fs::renameFile(path, aside);
     platform::log("Quillon store: moved unreadable " + path + " aside to " + aside);
@@ -79,7 +88,7 @@ std::optional<Value> readRoot(const std::string& path) {
 template <class F>
 bool changeRoot(const std::string& path, F&& change) {
     StoreLock lock(path);
-    auto root = readRoot(path);
+    auto root = readRoot(path, true);
     if (!root) return false;
     std::optional<bool> result = change(*root);
     if (result) return *result;
@@ -152,6 +161,10 @@ bool QuillonDataFileManager::createDataFile() const {
 }
 
 bool QuillonDataFileManager::isCheckDataFile() const {
+    if (isExistDataFile()) return true;
+    // Created under the lock, after looking again: another first user may have created the
+    // file and saved into it since.
+    StoreLock lock(filePath_);
     return isExistDataFile() || createDataFile();
 }
 
@@ -180,7 +193,7 @@ Value QuillonDataFileManager::getConfiguration() const {
         Value());
 }
 
-bool QuillonDataFileManager::saveReportData(const Value& payload) const {
+bool QuillonDataFileManager::saveReportData(const Value& payload, std::string* dataId) const {
     return quillon::guarded(
         [&] {
             if (!isCheckDataFile()) return false;
@@ -197,6 +210,7 @@ bool QuillonDataFileManager::saveReportData(const Value& payload) const {
                     entry["dataId"] = identifier;
                     root["cacheCount"] = static_cast<std::int64_t>(n) + 1;
                     list->insert(list->begin(), std::move(entry));
+                    if (dataId) *dataId = identifier;
                 } else {
                     Value entry = platform::dict();
                     entry["1000"] = payload;
@@ -206,6 +220,7 @@ bool QuillonDataFileManager::saveReportData(const Value& payload) const {
                     fresh.push_back(std::move(entry));
                     root["datalist"] = std::move(fresh);
                     root["cacheCount"] = 1;
+                    if (dataId) *dataId = "1000";
                 }
                 return std::nullopt;
             });
