@@ -15,6 +15,7 @@
 #include "platform/runtime/DispatchQueue.h"
 
 #include <curl/curl.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +23,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <atomic>
+#include <new>
 #include <thread>
 
 namespace platform {
@@ -225,6 +228,12 @@ struct URLSession::Impl {
     bool ioStarted = false;
     std::shared_ptr<DispatchQueue> callbacks = DispatchQueue::serial("com.quillon.urlsession.callbacks");
 
+    // fork() handlers of the shared session (see below).
+    static inline Impl* forkImpl = nullptr;
+    static void forkPrepare();
+    static void forkParent();
+    static void forkChild();
+
     // Runs forever on the detached I/O thread.
     void ioLoop()
     {
@@ -272,10 +281,44 @@ struct URLSession::Impl {
     }
 };
 
+// ---- fork(): the child has no I/O thread, and the transfers and connections it inherited
+// are the parent's (their sockets are shared with it). The child drops them (left to the
+// parent, never freed here) and starts a fresh multi handle; its I/O thread starts again with
+// its next data task, and each thread's synchronous handle is replaced before its next send.
+namespace {
+
+std::atomic<unsigned> gForkGeneration{0};
+
+}  // namespace
+
+void URLSession::Impl::forkPrepare()
+{
+    forkImpl->m.lock();
+}
+
+void URLSession::Impl::forkParent()
+{
+    forkImpl->m.unlock();
+}
+
+void URLSession::Impl::forkChild()
+{
+    Impl* impl = forkImpl;
+    new (&impl->m) std::mutex;
+    for (auto& transfer : impl->incoming)
+        (void)transfer.release();
+    impl->incoming.clear();
+    impl->multi = curl_multi_init();
+    impl->ioStarted = false;
+    gForkGeneration.fetch_add(1);
+}
+
 URLSession::URLSession() : impl_(new Impl)
 {
     globalInit();
     impl_->multi = curl_multi_init();
+    Impl::forkImpl = impl_;
+    ::pthread_atfork(Impl::forkPrepare, Impl::forkParent, Impl::forkChild);
 }
 
 URLSession::~URLSession() = default;  // the shared session is never destroyed
@@ -307,6 +350,13 @@ URLResult URLSession::sendSynchronous(const URLRequest& request)
     globalInit();
     // Kept for the thread's lifetime so that its connections stay open for the next send.
     static thread_local std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
+    static thread_local unsigned generation = gForkGeneration.load();
+    if (generation != gForkGeneration.load()) {
+        // Forked since: the handle's connections belong to the parent.
+        (void)easy.release();
+        easy.reset(curl_easy_init());
+        generation = gForkGeneration.load();
+    }
     if (!easy)
         return URLResult{std::nullopt, std::nullopt, errorFor(CURLE_OUT_OF_MEMORY)};
     curl_easy_reset(easy.get());
