@@ -39,7 +39,11 @@ void QuillonReportDataManager::reportData(platform::URLRequest request, Handler 
 }
 
 bool QuillonReportDataManager::reportSyncData(platform::URLRequest request) {
-    request.timeoutSeconds = static_cast<double>(QuillonConfiguration::shareConfiguration().to.load());
+    return reportSyncData(std::move(request), static_cast<double>(QuillonConfiguration::shareConfiguration().to.load()));
+}
+
+bool QuillonReportDataManager::reportSyncData(platform::URLRequest request, double timeoutSeconds) {
+    request.timeoutSeconds = timeoutSeconds;
     platform::URLResult result = platform::URLSession::shared().sendSynchronous(request);
     if (result.error) QuillonConfiguration::logWithLevel(1, "reportSyncData:%s", result.error->description().c_str());
     if (!result.data) return false;
