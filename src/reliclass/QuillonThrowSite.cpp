@@ -24,31 +24,10 @@ namespace {
 std::atomic<bool> gEnabled{false};
 thread_local Record tRecord;
 
-struct Walk {
-    Record* record;
-};
-
-_Unwind_Reason_Code collect(_Unwind_Context* context, void* arg) {
-    Record* r = static_cast<Walk*>(arg)->record;
-    if (r->count >= kMaxFrames) return _URC_END_OF_STACK;
-    r->frames[r->count++] = reinterpret_cast<void*>(_Unwind_GetIP(context));
-    return _URC_NO_REASON;
-}
-
 }  // namespace
 
 void setEnabled(bool enabled) { gEnabled.store(enabled, std::memory_order_relaxed); }
 const Record& current() { return tRecord; }
-
-// Inlined into __cxa_throw, so that the walk's first frame is __cxa_throw itself.
-__attribute__((always_inline)) inline void record(void* object) {
-    Record& r = tRecord;
-    r.object = nullptr;
-    r.count = 0;
-    Walk walk{&r};
-    _Unwind_Backtrace(collect, &walk);
-    r.object = object;
-}
 
 }  // namespace quillon::throwsite
 
@@ -100,7 +79,13 @@ struct EhGlobals {
 void quillon::throwsite::forgetRuntimeThrowForTesting() { gForgetRuntimeThrow.store(true); }
 
 extern "C" void __cxa_throw(void* object, std::type_info* type, void (*destructor)(void*)) {
-    if (quillon::throwsite::gEnabled.load(std::memory_order_relaxed)) quillon::throwsite::record(object);
+    if (quillon::throwsite::gEnabled.load(std::memory_order_relaxed)) {
+        quillon::throwsite::Record& r = quillon::throwsite::tRecord;
+        r.frames[0] = reinterpret_cast<char*>(&__cxa_throw) + 1;
+        r.frames[1] = __builtin_extract_return_addr(__builtin_return_address(0));
+        r.count = 2;
+        r.object = object;
+    }
 #ifdef QUILLON_ASAN
     __asan_handle_no_return();
 #endif

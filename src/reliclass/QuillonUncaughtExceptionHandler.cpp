@@ -160,17 +160,24 @@ void terminateHandler() {
     std::abort();
 }
 
-// Where the recorded throw (its first frames after __cxa_throw) continues in the live stack
-// `frames`, or nothing when the stack was unwound since.
+// Where the recorded throw site continues in the live stack `frames`, or nothing when the
+// stack was unwound since.
 std::optional<int> throwSiteInStack(const std::vector<void*>& recorded, void* const* frames, int n) {
-    const std::size_t probe = std::min<std::size_t>(recorded.size(), 4);
-    if (probe < 2) return std::nullopt;
-    for (int i = 0; i + static_cast<int>(probe) - 1 <= n; ++i) {
-        bool match = true;
-        for (std::size_t k = 1; k < probe && match; ++k) match = frames[i + static_cast<int>(k) - 1] == recorded[k];
-        if (match) return i;
-    }
+    if (recorded.size() < 2) return std::nullopt;
+    for (int i = 0; i < n; ++i)
+        if (frames[i] == recorded[1]) return i;
     return std::nullopt;
+}
+
+// The first frame of `frames` past the terminate machinery (this handler, std::terminate and
+// the runtime's calls into it), or 0 when none is recognised.
+int outsideTerminate(void* const* frames, int n) {
+    int past = 0;
+    for (int i = 0; i < n; ++i) {
+        Dl_info info{};
+        if (::dladdr(frames[i], &info) > 0 && info.dli_sname && std::strstr(info.dli_sname, "terminate")) past = i + 1;
+    }
+    return past;
 }
 
 bool sigpipeIgnoredByHost() {
@@ -352,10 +359,13 @@ std::unique_ptr<platform::Exception> QuillonUncaughtExceptionHandler::currentExc
     if (addresses.empty()) {
         addresses.assign(frames, frames + n);
     } else if (auto from = throwSiteInStack(addresses, frames, n)) {
-        // Nothing was unwound: the live stack holds the whole path to the throw, deeper than
-        // the throw recorded.
+        // Nothing was unwound: the live stack holds the whole path to the throw.
         addresses.resize(1);
         addresses.insert(addresses.end(), frames + *from, frames + n);
+    } else {
+        // A noexcept boundary unwound the frames between it and the throw: the throw site,
+        // then the boundary's stack.
+        addresses.insert(addresses.end(), frames + outsideTerminate(frames, n), frames + n);
     }
 
     std::unique_ptr<platform::Exception> out;
