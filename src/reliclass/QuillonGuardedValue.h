@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 template <class T>
@@ -16,8 +17,13 @@ public:
     QuillonGuardedValue& operator=(const QuillonGuardedValue&) = delete;
 
     T load() const {
-        std::unique_lock lock(m_, std::defer_lock);
-        if (!lock.try_lock_for(std::chrono::milliseconds(200))) return T();
+        std::unique_lock lock(m_, std::try_to_lock);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+        while (!lock.owns_lock()) {
+            if (std::chrono::steady_clock::now() >= deadline) return T();
+            std::this_thread::yield();
+            lock.try_lock();
+        }
         return value_;
     }
     void store(T value) {
@@ -35,6 +41,6 @@ public:
     friend bool operator==(const QuillonGuardedValue& a, const T& b) { return a.load() == b; }
 
 private:
-    mutable std::timed_mutex m_;
+    mutable std::mutex m_;
     T value_{};
 };
