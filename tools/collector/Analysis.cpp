@@ -60,13 +60,15 @@ std::string Frame::label() const {
         return s;
     }
     if (!function.empty()) return function;
-    if (parsed) {
-        // Offsets without their zero padding read better.
-        std::size_t digits = 2;
-        while (digits + 1 < offset.size() && offset[digits] == '0') ++digits;
-        return image + " + 0x" + offset.substr(digits);
-    }
+    if (parsed) return image + " + " + shortHex(offset);
     return raw;
+}
+
+std::string shortHex(const std::string& hex) {
+    if (!startsWith(hex, "0x")) return hex;
+    std::size_t digits = 2;
+    while (digits + 1 < hex.size() && hex[digits] == '0') ++digits;
+    return "0x" + hex.substr(digits);
 }
 
 std::string demangle(const std::string& symbol) {

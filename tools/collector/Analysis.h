@@ -28,6 +28,9 @@ struct Frame {
     std::string label() const;
 };
 
+// "0x0000000000001a2c" as "0x1a2c".
+std::string shortHex(const std::string& hex);
+
 // C++ names demangled through the runtime; anything else comes back unchanged.
 std::string demangle(const std::string& symbol);
 

@@ -360,8 +360,9 @@ std::optional<Json> Store::record(std::int64_t id) {
 Json Store::exceptionGroups(const std::string& ak, const std::string& text) {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
+    // The reports of a group share their texts (the group is their identifier), so any row serves.
     const std::string sql = std::string("SELECT gid, ak, name, reason, msg, SUM(ct), COUNT(*), MAX(ctime), MAX(id),"
-                                        " COUNT(DISTINCT device) FROM records"
+                                        " COUNT(DISTINCT device), substr(backtrace, 1, 600) FROM records"
                                         " WHERE item_ac = 'exception' AND (?1 = '' OR ak = ?1)") +
                             kTextFilter + " GROUP BY gid ORDER BY MAX(ctime) DESC, MAX(id) DESC";
     Stmt st(db_, sql.c_str());
@@ -369,7 +370,8 @@ Json Store::exceptionGroups(const std::string& ak, const std::string& text) {
     while (st.step())
         out.push_back({{"group", st.col(0)}, {"ak", st.col(1)}, {"name", st.col(2)}, {"reason", st.col(3)},
                        {"message", st.col(4)}, {"occurrences", st.colInt(5)}, {"reports", st.colInt(6)},
-                       {"last", st.colReal(7)}, {"latest", st.colInt(8)}, {"devices", st.colInt(9)}});
+                       {"last", st.colReal(7)}, {"latest", st.colInt(8)}, {"devices", st.colInt(9)},
+                       {"trace", st.col(10)}});
     return out;
 }
 

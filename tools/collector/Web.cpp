@@ -157,6 +157,19 @@ Json feedbackSummary(const Json& row) {
             {"hasImage", !localImage(url).empty()}};
 }
 
+// Readable names of the feedback device record's keys.
+std::string deviceLabel(const std::string& key) {
+    static const std::map<std::string, std::string> names = {
+        {"und", "Device identifier"}, {"model", "Model"}, {"sysver", "OS version"}, {"sysname", "OS code"},
+        {"ram.total", "Memory total"}, {"ram.free", "Memory in use"}, {"rom.total", "Storage total"},
+        {"rom.free", "Storage free"}, {"network.type", "Network type"}, {"network.carrier.isp", "Carrier (MCC+MNC)"},
+        {"network.carrier.type", "Carrier network"}, {"battery", "Battery"}, {"power", "Charging"},
+        {"jailbreak", "Jailbroken"}, {"rotate", "Orientation code"}, {"location.lat", "Latitude"},
+        {"location.lot", "Longitude"}};
+    auto it = names.find(key);
+    return it == names.end() ? key : it->second;
+}
+
 Json keyValues(const Json& obj, const std::string& prefix = "") {
     Json rows = Json::array();
     if (!obj.is_object()) return rows;
@@ -309,7 +322,7 @@ std::optional<Json> Web::crash(std::int64_t id) {
     Json frames = Json::array();
     for (std::size_t i = 0; i < parsed.size(); ++i) {
         const Frame& f = parsed[i];
-        frames.push_back({{"index", i}, {"label", f.label()}, {"image", f.image}, {"offset", f.offset}, {"address", f.address},
+        frames.push_back({{"index", i}, {"label", f.label()}, {"image", f.image}, {"offset", shortHex(f.offset)}, {"address", f.address},
                           {"raw", f.raw}, {"resolved", f.resolved.has_value()},
                           {"named", f.resolved.has_value() || !f.function.empty()},
                           {"top", static_cast<int>(i) == top}, {"system", f.system}});
@@ -411,6 +424,12 @@ Json Web::exceptions(const std::string& ak, const std::string& filter) {
         g["language"] = languageOf(g["name"].get<std::string>());
         g["href"] = "/crashes/" + std::to_string(g["latest"].get<std::int64_t>());
         g["lastText"] = formatTime(g["last"].get<double>());
+        // The first lines of the trace say where it happened.
+        std::string trace = g["trace"].get<std::string>();
+        std::size_t cut = 0;
+        for (int n = 0; n < 3 && cut != std::string::npos; ++n) cut = trace.find('\n', cut ? cut + 1 : 0);
+        if (cut != std::string::npos) trace = trace.substr(0, cut);
+        g["trace"] = trace;
         total += g["occurrences"].get<std::int64_t>();
     }
     Json keys = Json::array();
@@ -470,6 +489,12 @@ std::optional<Json> Web::feedback(std::int64_t id) {
     model["userData"] = keyValues(member(body, "user_data"));
     model["hasUserData"] = !model["userData"].empty();
     model["device"] = keyValues(member(body, "device"));
+    for (auto& row : model["device"]) {
+        const std::string key = row["key"].get<std::string>();
+        if (key == "ram.total" || key == "ram.free" || key == "rom.total" || key == "rom.free")
+            row["value"] = bytesText(row["value"].get<std::string>());
+        row["key"] = deviceLabel(key);
+    }
     model["hasDevice"] = !model["device"].empty();
     model["rawHref"] = "/api/feedback/" + std::to_string(id) + "/raw";
     model["raw"] = body.dump(2);

@@ -173,6 +173,7 @@ const char* kExceptions = R"(<h1>Customized exceptions</h1>
 {{#groups}}<a class="card row" href="{{href}}"><span class="count" title="occurrences">{{occurrences}}</span>
 <div class="title"><span class="tag">{{language}}</span>{{message}}</div>
 {{#reason}}<div class="reason">{{reason}}</div>{{/reason}}
+{{#trace}}<pre class="frame" style="margin:.3rem 0 0;padding:.3rem .5rem">{{trace}}</pre>{{/trace}}
 <div class="meta"><span>name <b>{{name}}</b></span><span>reports <b>{{reports}}</b></span><span>devices <b>{{devices}}</b></span><span>last <b>{{lastText}}</b></span><span>app <b>{{ak}}</b></span></div></a>
 {{/groups}}
 )";
