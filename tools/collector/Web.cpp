@@ -424,11 +424,18 @@ Json Web::exceptions(const std::string& ak, const std::string& filter) {
         g["language"] = languageOf(g["name"].get<std::string>());
         g["href"] = "/crashes/" + std::to_string(g["latest"].get<std::int64_t>());
         g["lastText"] = formatTime(g["last"].get<double>());
-        // The first lines of the trace say where it happened.
+        // Where it happened: the first application frame of a backtrace, or the first lines of a
+        // script's own trace.
         std::string trace = g["trace"].get<std::string>();
-        std::size_t cut = 0;
-        for (int n = 0; n < 3 && cut != std::string::npos; ++n) cut = trace.find('\n', cut ? cut + 1 : 0);
-        if (cut != std::string::npos) trace = trace.substr(0, cut);
+        const auto frames = parseBacktrace(trace, &frameResolver(), g["ak"].get<std::string>());
+        if (!frames.empty() && frames[0].parsed) {
+            const int top = firstApplicationFrame(frames, false);
+            trace = top >= 0 ? frames[top].label() : "";
+        } else {
+            std::size_t cut = 0;
+            for (int n = 0; n < 3 && cut != std::string::npos; ++n) cut = trace.find('\n', cut ? cut + 1 : 0);
+            if (cut != std::string::npos) trace = trace.substr(0, cut);
+        }
         g["trace"] = trace;
         total += g["occurrences"].get<std::int64_t>();
     }

@@ -45,7 +45,10 @@ form.filter{display:flex;flex-wrap:wrap;gap:.5rem;margin:.6rem 0}
 form.filter input,form.filter select,form.filter button{font:inherit;padding:.3rem .5rem}
 form.filter input{flex:1 1 12rem}
 table{border-collapse:collapse;width:100%;background:#fff}
-th,td{text-align:left;padding:.35rem .5rem;border-bottom:1px solid var(--line);vertical-align:top;overflow-wrap:anywhere}
+th,td{text-align:left;padding:.35rem .5rem;border-bottom:1px solid var(--line);vertical-align:top}
+.kv td{overflow-wrap:anywhere}
+.scroll{overflow-x:auto}
+.scroll th,.scroll td{white-space:nowrap}
 th{font-weight:600;color:var(--muted);font-size:.85rem}
 .kv th{width:38%}
 ol.bt{list-style:none;padding:0;margin:0;background:#fff;border:1px solid var(--line);border-radius:6px}
@@ -138,9 +141,9 @@ const char* kGroup = R"(<p><a href="/">← all groups</a></p>
 <p class="reason">{{reason}}</p>
 {{#frame}}<p class="frame">{{frame}}</p>{{/frame}}
 <h2>Crashes in this group ({{shown}} newest)</h2>
-<table><thead><tr><th>Time</th><th>Version</th><th>OS</th><th>Device</th></tr></thead><tbody>
+<div class="scroll"><table><thead><tr><th>Time</th><th>Version</th><th>OS</th><th>Device</th></tr></thead><tbody>
 {{#crashes}}<tr><td><a href="{{href}}">{{timeText}}</a></td><td>{{appVersion}}</td><td>{{osVersion}}</td><td>{{device}}</td></tr>
-{{/crashes}}</tbody></table>
+{{/crashes}}</tbody></table></div>
 )";
 
 const char* kCrash = R"(<p>{{#groupHref}}<a href="{{groupHref}}">← its group</a> · {{/groupHref}}<a href="{{rawHref}}">raw JSON</a></p>
@@ -173,7 +176,7 @@ const char* kExceptions = R"(<h1>Customized exceptions</h1>
 {{#groups}}<a class="card row" href="{{href}}"><span class="count" title="occurrences">{{occurrences}}</span>
 <div class="title"><span class="tag">{{language}}</span>{{message}}</div>
 {{#reason}}<div class="reason">{{reason}}</div>{{/reason}}
-{{#trace}}<pre class="frame" style="margin:.3rem 0 0;padding:.3rem .5rem">{{trace}}</pre>{{/trace}}
+{{#trace}}<pre class="frame" style="margin:.3rem 0 0;padding:.3rem .5rem;border:0;background:#f4f6f6">{{trace}}</pre>{{/trace}}
 <div class="meta"><span>name <b>{{name}}</b></span><span>reports <b>{{reports}}</b></span><span>devices <b>{{devices}}</b></span><span>last <b>{{lastText}}</b></span><span>app <b>{{ak}}</b></span></div></a>
 {{/groups}}
 )";
@@ -181,9 +184,9 @@ const char* kExceptions = R"(<h1>Customized exceptions</h1>
 const char* kRegistrations = R"(<h1>Registrations</h1>
 <p class="muted">Installations (distinct device identifiers) per application version and OS version; {{installations}} in all.</p>
 {{^hasRows}}<p class="card muted">No registrations.</p>{{/hasRows}}
-{{#hasRows}}<table><thead><tr><th>Application</th><th>Version</th><th>OS</th><th>Installations</th><th>Registrations</th><th>Last</th></tr></thead><tbody>
+{{#hasRows}}<div class="scroll"><table><thead><tr><th>Application</th><th>Version</th><th>OS</th><th>Installations</th><th>Registrations</th><th>Last</th></tr></thead><tbody>
 {{#rows}}<tr><td>{{ak}}</td><td>{{appVersion}}</td><td>{{osVersion}}</td><td>{{installations}}</td><td>{{registrations}}</td><td>{{lastText}}</td></tr>
-{{/rows}}</tbody></table>{{/hasRows}}
+{{/rows}}</tbody></table></div>{{/hasRows}}
 )";
 
 const char* kFeedbackList = R"(<h1>Feedback</h1>
