@@ -171,6 +171,13 @@ TEST(CollectorWeb, JsonApiServesEveryView) {
     EXPECT_EQ(regs["rows"][1]["appVersion"], "1.0(1)");
     EXPECT_EQ(regs["rows"][1]["installations"], 2);
     EXPECT_EQ(Json::parse(c.get("/api/feedback").body)["count"], 0);
+
+    // A crash relayed from an extension shows the extension's identity.
+    Json relayed = crashBody("d1", "1.0(1)", "widget", kBalance);
+    relayed["dei"]["expid"] = "org.example.widget-extension";
+    ASSERT_EQ(c.post("/cpi/crash", relayed.dump(), {{"UPLOAD-JSON", envelope("app", "submit")}}).status, 200);
+    EXPECT_EQ(Json::parse(c.get("/api/crashes/8").body)["extension"]["point"], "org.example.widget-extension");
+    EXPECT_TRUE(Json::parse(c.get("/api/crashes/4").body)["extension"].is_null());
 }
 
 TEST(CollectorWeb, ValuesFromReportsRenderAsText) {
