@@ -7,8 +7,11 @@
 
 #include "support/Collector.h"
 
+#include "support/TestEnv.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sqlite3.h>
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -94,6 +97,25 @@ TEST(CollectorWeb, GroupsBySameTopApplicationFrameWhateverDeviceVersionOrNumbers
     EXPECT_EQ(collector::firstApplicationFrame(frames, true), 2);
     EXPECT_EQ(frames[2].label(), "quillon_demo + 0x3000");
     EXPECT_EQ(collector::firstApplicationFrame(frames, false), 0);
+}
+
+TEST(CollectorWeb, DatabasesFromBeforeThePageAreSummarisedWhenOpened) {
+    const std::string path = testenv::makeTempDir("collector-old-db") + "/db.sqlite";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const collector::Record r = record("app", "submit", crashBody("d", "1.0(1)", "index 3", kBalance));
+    const std::string sql =
+        "CREATE TABLE records(id INTEGER PRIMARY KEY AUTOINCREMENT, time REAL, path TEXT, ak TEXT, tm TEXT, ac TEXT,"
+        " item_ac TEXT, body TEXT, name TEXT, reason TEXT, backtrace TEXT, answer TEXT);"
+        "INSERT INTO records(time, ak, ac, item_ac, body, name, reason, backtrace) VALUES(1, 'app', 'submit', 'submit', '" +
+        r.body.dump() + "', '" + r.name + "', '" + r.reason + "', '" + r.backtrace + "')";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    collector::Store store(path);
+    const Json groups = store.crashGroups("", "");
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(groups[0]["frame"], "demo::Ledger::balance()");
+    EXPECT_EQ(groups[0]["reason"], "index N");
 }
 
 TEST(CollectorWeb, DemanglesMasksAndAsksTheResolver) {
