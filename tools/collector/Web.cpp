@@ -488,7 +488,14 @@ std::optional<Json> Web::feedback(std::int64_t id) {
         trace.push_back({{"time", stamped ? s.substr(0, 19) : ""}, {"text", stamped ? s.substr(20) : s}});
     }
     Json logs = Json::array();
-    for (const auto& l : member(body, "logs")) logs.push_back(l.is_string() ? l.get<std::string>() : l.dump());
+    // "[seconds since 1970] message" lines read better with a date.
+    static const std::regex logLine(R"(^\[(\d{9,11}(\.\d+)?)\] ([\s\S]*)$)");
+    for (const auto& l : member(body, "logs")) {
+        std::string s = l.is_string() ? l.get<std::string>() : l.dump();
+        std::smatch m;
+        if (std::regex_match(s, m, logLine)) s = formatTime(std::stod(m[1].str())) + "  " + m[3].str();
+        logs.push_back(s);
+    }
     model["trace"] = trace;
     model["hasTrace"] = !trace.empty();
     model["logs"] = logs;
