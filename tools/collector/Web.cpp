@@ -568,7 +568,7 @@ void Web::install(httplib::Server& s) {
             res.set_content(Json{{"error", why}}.dump(), "application/json");
         return false;
     };
-    auto page = [this](Response& res, const std::string& name, const std::optional<Json>& model) {
+    auto page = [](Response& res, const std::string& name, const std::optional<Json>& model) {
         if (!model) {
             res.status = 404;
             res.set_content(render("message", {{"title", "Not found"}, {"message", "There is no such entry."}}),
