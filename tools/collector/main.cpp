@@ -3,6 +3,7 @@
 #include "Policy.h"
 #include "Server.h"
 #include "Store.h"
+#include "SymbolStore.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -58,6 +59,13 @@ bool parseInt(const std::string& s, int& out) {
     }
 }
 
+// The application version a crash-side record carries ("av" of its device record).
+std::string versionOf(const collector::Json& body) {
+    if (!body.is_object() || !body.contains("dei") || !body["dei"].is_object()) return {};
+    const auto& av = body["dei"].value("av", collector::Json());
+    return av.is_string() ? av.get<std::string>() : std::string();
+}
+
 std::string clip(const std::string& s, std::size_t n) { return s.size() <= n ? s : s.substr(0, n - 3) + "..."; }
 
 int dump(int argc, char** argv) {
@@ -76,6 +84,7 @@ int dump(int argc, char** argv) {
     if (stat(db.c_str(), &st) != 0) return fail("dump: no database at " + db);
     try {
         collector::Store store(db);
+        symbols::SymbolStore symbolFiles(symbols::SymbolStore::dirForDatabase(db));
         const auto records = store.records();
         std::printf("records: %zu\n", records.size());
         std::printf("%-5s %-22s %-30s %s\n", "id", "action", "exception", "reason");
@@ -85,9 +94,16 @@ int dump(int argc, char** argv) {
             std::printf("%-5lld %-22s %-30s %s\n", static_cast<long long>(r["id"].get<std::int64_t>()),
                         action.c_str(), clip(r["name"].get<std::string>(), 30).c_str(),
                         clip(r["reason"].get<std::string>(), 100).c_str());
-            std::istringstream bt(r["backtrace"].get<std::string>());
+            const std::string backtrace = r["backtrace"].get<std::string>();
+            const auto resolved = symbolFiles.resolveBacktrace(r["ak"].get<std::string>(), versionOf(r["body"]),
+                                                               backtrace, r["name"] == "exception Signal");
+            std::istringstream bt(backtrace);
             std::string line;
-            for (int n = 0; n < lines && std::getline(bt, line); ++n) std::printf("        %s\n", line.c_str());
+            for (int n = 0; n < lines && std::getline(bt, line); ++n) {
+                std::printf("        %s\n", line.c_str());
+                if (static_cast<std::size_t>(n) < resolved.size() && resolved[n])
+                    std::printf("            = %s\n", symbols::describe(*resolved[n]).c_str());
+            }
         }
         const auto feedback = store.feedback();
         std::printf("\nfeedback: %zu\n", feedback.size());
@@ -99,6 +115,12 @@ int dump(int argc, char** argv) {
         for (const auto& f : files)
             std::printf("%-5lld %lld bytes\n", static_cast<long long>(f["id"].get<std::int64_t>()),
                         static_cast<long long>(f["size"].get<std::int64_t>()));
+        const auto symbolList = symbolFiles.list();
+        std::printf("\nsymbol files: %zu\n", symbolList.size());
+        for (const auto& sf : symbolList)
+            std::printf("%-20s %-12s %-30s build-id %s, %zu functions, %zu line records\n", sf.appKey.c_str(),
+                        sf.version.c_str(), sf.image.c_str(), sf.buildId.empty() ? "none" : sf.buildId.c_str(),
+                        sf.functions, sf.lines);
     } catch (const std::exception& e) {
         return fail(std::string("dump: ") + e.what());
     }
@@ -161,7 +183,9 @@ int main(int argc, char** argv) {
         collector::Policy policy;
         policy.setCommandLine(cli);
         policy.setFile(policyFile);
+        symbols::SymbolStore symbolFiles(symbols::SymbolStore::dirForDatabase(db));
         collector::Server server(store, policy, verbose);
+        server.setSymbolStore(&symbolFiles);
         const int bound = server.bind(host, port);
         if (bound < 0) return fail("cannot listen on " + host + ":" + std::to_string(port));
 
