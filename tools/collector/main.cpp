@@ -4,6 +4,7 @@
 #include "Server.h"
 #include "Store.h"
 #include "SymbolStore.h"
+#include "Symbolication.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -59,6 +60,36 @@ bool parseInt(const std::string& s, int& out) {
     }
 }
 
+collector::ResolvedFrame toResolved(const symbols::Location& loc) {
+    return {loc.function, loc.file, static_cast<int>(loc.line)};
+}
+
+// Symbolication from the symbol files kept beside the database.
+std::shared_ptr<symbols::SymbolStore> installSymbolication(const std::string& db) {
+    auto files = std::make_shared<symbols::SymbolStore>(symbols::SymbolStore::dirForDatabase(db));
+    collector::setFrameResolver([files](const std::string& ak, const std::string& av,
+                                        const std::string& line) -> std::optional<collector::ResolvedFrame> {
+        const auto frame = symbols::parseBacktraceLine(line);
+        const auto loc = frame ? files->resolve(ak, av, *frame, false) : std::nullopt;
+        return loc ? std::optional(toResolved(*loc)) : std::nullopt;
+    });
+    collector::setBacktraceResolver([files](const std::string& ak, const std::string& av, const std::string& backtrace,
+                                            bool signalRecord) {
+        std::vector<std::optional<collector::ResolvedFrame>> out;
+        for (const auto& loc : files->resolveBacktrace(ak, av, backtrace, signalRecord))
+            out.push_back(loc ? std::optional(toResolved(*loc)) : std::nullopt);
+        return out;
+    });
+    return files;
+}
+
+// "function (file:line)", or as much of it as is known.
+std::string describe(const collector::ResolvedFrame& f) {
+    const std::string where = f.file.empty() ? std::string() : f.file + ":" + std::to_string(f.line);
+    if (f.function.empty()) return where;
+    return where.empty() ? f.function : f.function + " (" + where + ")";
+}
+
 // The application version a crash-side record carries ("av" of its device record).
 std::string versionOf(const collector::Json& body) {
     if (!body.is_object() || !body.contains("dei") || !body["dei"].is_object()) return {};
@@ -84,7 +115,7 @@ int dump(int argc, char** argv) {
     if (stat(db.c_str(), &st) != 0) return fail("dump: no database at " + db);
     try {
         collector::Store store(db);
-        symbols::SymbolStore symbolFiles(symbols::SymbolStore::dirForDatabase(db));
+        const auto symbolFiles = installSymbolication(db);
         const auto records = store.records();
         std::printf("records: %zu\n", records.size());
         std::printf("%-5s %-22s %-30s %s\n", "id", "action", "exception", "reason");
@@ -95,14 +126,14 @@ int dump(int argc, char** argv) {
                         action.c_str(), clip(r["name"].get<std::string>(), 30).c_str(),
                         clip(r["reason"].get<std::string>(), 100).c_str());
             const std::string backtrace = r["backtrace"].get<std::string>();
-            const auto resolved = symbolFiles.resolveBacktrace(r["ak"].get<std::string>(), versionOf(r["body"]),
-                                                               backtrace, r["name"] == "exception Signal");
+            const auto resolved = collector::resolveBacktrace(r["ak"].get<std::string>(), versionOf(r["body"]),
+                                                              backtrace, r["name"] == "exception Signal");
             std::istringstream bt(backtrace);
             std::string line;
             for (int n = 0; n < lines && std::getline(bt, line); ++n) {
                 std::printf("        %s\n", line.c_str());
                 if (static_cast<std::size_t>(n) < resolved.size() && resolved[n])
-                    std::printf("            = %s\n", symbols::describe(*resolved[n]).c_str());
+                    std::printf("            = %s\n", describe(*resolved[n]).c_str());
             }
         }
         const auto feedback = store.feedback();
@@ -115,7 +146,7 @@ int dump(int argc, char** argv) {
         for (const auto& f : files)
             std::printf("%-5lld %lld bytes\n", static_cast<long long>(f["id"].get<std::int64_t>()),
                         static_cast<long long>(f["size"].get<std::int64_t>()));
-        const auto symbolList = symbolFiles.list();
+        const auto symbolList = symbolFiles->list();
         std::printf("\nsymbol files: %zu\n", symbolList.size());
         for (const auto& sf : symbolList)
             std::printf("%-20s %-12s %-30s build-id %s, %zu functions, %zu line records\n", sf.appKey.c_str(),
@@ -183,9 +214,9 @@ int main(int argc, char** argv) {
         collector::Policy policy;
         policy.setCommandLine(cli);
         policy.setFile(policyFile);
-        symbols::SymbolStore symbolFiles(symbols::SymbolStore::dirForDatabase(db));
+        const auto symbolFiles = installSymbolication(db);
         collector::Server server(store, policy, verbose);
-        server.setSymbolStore(&symbolFiles);
+        server.setSymbolStore(symbolFiles.get());
         const int bound = server.bind(host, port);
         if (bound < 0) return fail("cannot listen on " + host + ":" + std::to_string(port));
 

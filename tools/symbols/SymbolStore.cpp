@@ -296,10 +296,4 @@ std::vector<std::optional<Location>> SymbolStore::resolveBacktrace(const std::st
     return out;
 }
 
-std::string describe(const Location& loc) {
-    std::string where = loc.file.empty() ? std::string() : loc.file + ":" + std::to_string(loc.line);
-    if (loc.function.empty()) return where;
-    return where.empty() ? loc.function : loc.function + " (" + where + ")";
-}
-
 }  // namespace symbols

@@ -78,7 +78,4 @@ private:
     std::map<std::string, Cached> cache_;  // by path (in memory: by key)
 };
 
-// "function (file:line)", "function" or "file:line".
-std::string describe(const Location& loc);
-
 }  // namespace symbols
