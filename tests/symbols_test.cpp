@@ -150,22 +150,36 @@ TEST(Symbols, StrippedApplicationCrashesResolveWithTheirOwnVersionsSymbols) {
                                 dir);
     };
     auto dump = [&] { return testenv::runHost({QUILLON_COLLECTOR_PATH, "dump", "--db", c->dbPath(), "--lines", "20"}, dir).out; };
-    // The raw line stays as received; the resolved frame follows it.
+    // The raw line stays as received; what it resolves to follows it on the same line.
     auto resolvedAfterRaw = [&](const std::string& out, int record, const std::string& marker) {
         std::istringstream bt(crashes[record]["backtrace"].get<std::string>());
+        const std::regex want(R"(\(anonymous namespace\)::crashHere\(int\) \(\S*symbols_crash_app\.cpp:)" +
+                              std::to_string(lineOf(marker)) + R"(\))");
         std::string raw;
         while (std::getline(bt, raw)) {
-            if (raw.find("symbols_crash_app") == std::string::npos) continue;
-            const auto at = out.find("        " + raw + "\n");
-            if (at == std::string::npos) return std::string("raw line missing: " + raw);
-            const auto next = out.substr(at + raw.size() + 9, out.find('\n', at + raw.size() + 9) - at - raw.size() - 9);
-            if (next.find("crashHere") != std::string::npos) {
-                const std::regex want(R"(            = \(anonymous namespace\)::crashHere\(int\) \(\S*symbols_crash_app\.cpp:)" +
-                                      std::to_string(lineOf(marker)) + R"(\))");
-                return std::regex_match(next, want) ? std::string("ok") : "wrong frame: " + next;
-            }
+            const auto at = out.find("        " + raw);
+            if (at == std::string::npos) return "raw line missing: " + raw;
+            const auto end = out.find('\n', at);
+            const std::string rest = out.substr(at + 8 + raw.size(), end - at - 8 - raw.size());
+            if (rest.find("crashHere") != std::string::npos)
+                return rest.rfind("  -> ", 0) != 0 || !std::regex_match(rest.substr(5), want)
+                           ? "wrong frame: " + rest
+                           : std::string("ok");
         }
         return std::string("no resolved crashHere frame");
+    };
+    // The crash page shows the resolved frame beside the line as received.
+    auto pageShows = [&](int record, const std::string& marker) {
+        const auto page = platform::Value::parse(
+            c->get("/api/crashes/" + std::to_string(crashes[record]["id"].get<std::int64_t>())).body, nullptr, false);
+        for (const auto& f : page["frames"])
+            if (f["label"].is_string() && f["label"].get<std::string>().find("crashHere") != std::string::npos)
+                return f["resolved"] == true &&
+                       crashes[record]["backtrace"].get<std::string>().find(f["raw"].get<std::string>()) !=
+                           std::string::npos &&
+                       f["label"].get<std::string>().find(".cpp:" + std::to_string(lineOf(marker)) + ")") !=
+                           std::string::npos;
+        return false;
     };
 
     const auto first = upload(0);
@@ -176,12 +190,18 @@ TEST(Symbols, StrippedApplicationCrashesResolveWithTheirOwnVersionsSymbols) {
     EXPECT_EQ("ok", resolvedAfterRaw(out, 0, "// CRASH-V1")) << out;
     EXPECT_NE("ok", resolvedAfterRaw(out, 1, "// CRASH-V2"));  // version 2 has no symbols yet
     EXPECT_NE(std::string::npos, out.find(m[1].str()));        // the build-id is shown
-    EXPECT_TRUE(std::regex_search(out, std::regex(R"(libc\.so\.6 +0x[0-9a-f]+ 0x[0-9a-f]+ .*\n +\d+ )"))) << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex(R"(libc\.so\.6 +0x[0-9a-f]+ 0x[0-9a-f]+ [^\n]*\+ -?\d+\n)"))) << out;
+    EXPECT_FALSE(std::regex_search(out, std::regex(R"(libc\.so\.6 +0x[0-9a-f]+ 0x[0-9a-f]+ [^\n]*->)")));
+    EXPECT_TRUE(pageShows(0, "// CRASH-V1"));
+    EXPECT_FALSE(pageShows(1, "// CRASH-V2"));
 
     ASSERT_EQ(0, upload(1).exitCode());
     out = dump();
     EXPECT_EQ("ok", resolvedAfterRaw(out, 0, "// CRASH-V1")) << out;
     EXPECT_EQ("ok", resolvedAfterRaw(out, 1, "// CRASH-V2")) << out;
+    EXPECT_TRUE(pageShows(1, "// CRASH-V2"));
+    // Crashes group under the resolved function of their first application frame.
+    EXPECT_NE(std::string::npos, c->get("/api/overview").body.find("crashHere(int)"));
 
     // Corrupt or truncated uploads are refused with the reason and change nothing.
     const auto listed = c->get("/api/symbols").body;
