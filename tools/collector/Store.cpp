@@ -64,6 +64,10 @@ public:
         return p ? std::string(static_cast<const char*>(p), sqlite3_column_bytes(st_, i)) : std::string();
     }
     std::int64_t colInt(int i) const { return sqlite3_column_int64(st_, i); }
+    void reset() {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
     double colReal(int i) const { return sqlite3_column_double(st_, i); }
 
 private:
@@ -114,8 +118,10 @@ Store::Store(const std::string& path) {
              " TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN ct INTEGER DEFAULT 1;");
         regroupLocked(&frameResolver());
     }
-    exec("CREATE INDEX IF NOT EXISTS records_groups ON records(item_ac, gid, ctime);"
-         "CREATE INDEX IF NOT EXISTS records_time ON records(item_ac, ctime)");
+    // The overview reads only these indexes, never the (large) rows themselves.
+    exec("CREATE INDEX IF NOT EXISTS records_overview ON records(item_ac, gid, ctime, ak, device, av, ov);"
+         "CREATE INDEX IF NOT EXISTS records_time ON records(item_ac, ctime, ak);"
+         "CREATE INDEX IF NOT EXISTS records_ak ON records(ak)");
 }
 
 Store::~Store() { close(); }
@@ -281,30 +287,35 @@ const char* kTextFilter =
 Json Store::crashGroups(const std::string& ak, const std::string& text) {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
+    // Counts from the covering index; the texts of each group from its newest record.
     const std::string sql =
-        std::string("SELECT gid, ak, name, masked, topframe, COUNT(*), MIN(ctime), MAX(ctime), COUNT(DISTINCT device),"
-                    " GROUP_CONCAT(DISTINCT av), GROUP_CONCAT(DISTINCT ov), MAX(id) FROM records"
-                    " WHERE item_ac = 'submit' AND (?1 = '' OR ak = ?1)") +
-        kTextFilter + " GROUP BY gid ORDER BY MAX(ctime) DESC, MAX(id) DESC";
+        std::string("SELECT gid, COUNT(*), MIN(ctime), MAX(ctime), COUNT(DISTINCT device), GROUP_CONCAT(DISTINCT av),"
+                    " GROUP_CONCAT(DISTINCT ov), MAX(id) FROM records WHERE item_ac = 'submit' AND (?1 = '' OR ak = ?1)") +
+        (text.empty() ? "" : kTextFilter) + " GROUP BY gid ORDER BY MAX(ctime) DESC, MAX(id) DESC";
     Stmt st(db_, sql.c_str());
-    st.text(1, ak).text(2, text);
+    st.text(1, ak);
+    if (!text.empty()) st.text(2, text);
+    // GROUP_CONCAT(DISTINCT x) joins with commas, which versions do not contain.
+    auto list = [](const std::string& joined) {
+        Json l = Json::array();
+        std::size_t pos = 0;
+        while (!joined.empty() && pos <= joined.size()) {
+            std::size_t c = joined.find(',', pos);
+            if (c == std::string::npos) c = joined.size();
+            l.push_back(joined.substr(pos, c - pos));
+            pos = c + 1;
+        }
+        return l;
+    };
+    Stmt head(db_, "SELECT ak, name, masked, topframe FROM records WHERE id = ?");
     while (st.step()) {
-        // GROUP_CONCAT(DISTINCT x) joins with commas, which versions do not contain.
-        auto list = [](std::string joined) {
-            Json l = Json::array();
-            std::size_t pos = 0;
-            while (!joined.empty() && pos <= joined.size()) {
-                std::size_t c = joined.find(',', pos);
-                if (c == std::string::npos) c = joined.size();
-                l.push_back(joined.substr(pos, c - pos));
-                pos = c + 1;
-            }
-            return l;
-        };
-        out.push_back({{"group", st.col(0)}, {"ak", st.col(1)}, {"name", st.col(2)}, {"reason", st.col(3)},
-                       {"frame", st.col(4)}, {"count", st.colInt(5)}, {"first", st.colReal(6)},
-                       {"last", st.colReal(7)}, {"devices", st.colInt(8)}, {"appVersions", list(st.col(9))},
-                       {"osVersions", list(st.col(10))}, {"latest", st.colInt(11)}});
+        head.reset();
+        head.integer(1, st.colInt(7));
+        head.step();
+        out.push_back({{"group", st.col(0)}, {"ak", head.col(0)}, {"name", head.col(1)}, {"reason", head.col(2)},
+                       {"frame", head.col(3)}, {"count", st.colInt(1)}, {"first", st.colReal(2)},
+                       {"last", st.colReal(3)}, {"devices", st.colInt(4)}, {"appVersions", list(st.col(5))},
+                       {"osVersions", list(st.col(6))}, {"latest", st.colInt(7)}});
     }
     return out;
 }
@@ -378,8 +389,8 @@ Json Store::registrations(const std::string& ak) {
 Json Store::appKeys() {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT ak FROM records WHERE ak != '' UNION SELECT appkey FROM feedback WHERE appkey != ''"
-                 " ORDER BY 1");
+    Stmt st(db_, "SELECT DISTINCT ak FROM records WHERE ak != '' UNION SELECT DISTINCT appkey FROM feedback"
+                 " WHERE appkey != '' ORDER BY 1");
     while (st.step()) out.push_back(st.col(0));
     return out;
 }

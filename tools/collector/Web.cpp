@@ -36,7 +36,8 @@ Mdata toData(const Json& j) {
         return d;
     }
     case Json::value_t::string:
-        return Mdata(j.get<std::string>());
+        // An empty text is false, so "{{#x}}...{{/x}}" leaves out what is missing.
+        return j.get_ref<const std::string&>().empty() ? Mdata(false) : Mdata(j.get<std::string>());
     case Json::value_t::boolean:
         return Mdata(j.get<bool>());
     case Json::value_t::number_integer:
@@ -44,7 +45,7 @@ Mdata toData(const Json& j) {
     case Json::value_t::number_float:
         return Mdata(j.dump());
     default:
-        return Mdata(std::string());
+        return Mdata(false);
     }
 }
 
@@ -310,7 +311,8 @@ std::optional<Json> Web::crash(std::int64_t id) {
     for (std::size_t i = 0; i < parsed.size(); ++i) {
         const Frame& f = parsed[i];
         frames.push_back({{"index", i}, {"label", f.label()}, {"image", f.image}, {"offset", f.offset}, {"address", f.address},
-                          {"raw", f.raw}, {"resolved", f.resolved.has_value()}, {"parsed", f.parsed},
+                          {"raw", f.raw}, {"resolved", f.resolved.has_value()},
+                          {"named", f.resolved.has_value() || !f.function.empty()},
                           {"top", static_cast<int>(i) == top}, {"system", f.system}});
     }
 

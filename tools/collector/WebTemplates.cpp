@@ -150,7 +150,7 @@ const char* kCrash = R"(<p>{{#groupHref}}<a href="{{groupHref}}">← its group</
 {{#message}}<p class="card">Message: {{message}}</p>{{/message}}
 {{#extension}}<div class="card ext"><b>Relayed from an application extension:</b> {{name}} ({{bundle}}), extension point {{point}}{{#uuid}}, {{uuid}}{{/uuid}}</div>{{/extension}}
 {{#hasFrames}}<h2>Backtrace</h2>
-<ol class="bt">{{#frames}}<li class="{{#system}}sys{{/system}}{{#top}} top{{/top}}"><span class="idx">{{index}}</span><span class="frame">{{label}}</span>{{#parsed}}<div class="meta"><span>{{image}}</span><span>offset {{offset}}</span></div>{{/parsed}}{{#resolved}}<details><summary>line as received</summary><code>{{raw}}</code></details>{{/resolved}}</li>
+<ol class="bt">{{#frames}}<li class="{{#system}}sys{{/system}}{{#top}} top{{/top}}"><span class="idx">{{index}}</span><span class="frame">{{label}}</span>{{#named}}<div class="meta"><span>{{image}}</span><span>offset {{offset}}</span></div>{{/named}}{{#resolved}}<details><summary>line as received</summary><code>{{raw}}</code></details>{{/resolved}}</li>
 {{/frames}}</ol>{{/hasFrames}}
 <h2>Device</h2>
 <table class="kv">{{#device}}<tr><th>{{key}}</th><td>{{value}}</td></tr>{{/device}}{{#user}}<tr><th>User</th><td>{{user}}</td></tr>{{/user}}</table>
