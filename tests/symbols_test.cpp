@@ -205,6 +205,7 @@ TEST(Symbols, StrippedApplicationCrashesResolveWithTheirOwnVersionsSymbols) {
 
     // Corrupt or truncated uploads are refused with the reason and change nothing.
     const auto listed = c->get("/api/symbols").body;
+    EXPECT_NE(std::string::npos, listed.find(R"x("av":"1.0(1)","image":"symbols_crash_app")x")) << listed;
     std::string text;
     {
         auto d = testenv::runHost({QUILLON_SYMBOLS_PATH, "dump", "--name", "symbols_crash_app", apps[1]}, dir);

@@ -28,7 +28,7 @@ std::optional<BacktraceFrame> parseBacktraceLine(const std::string& line);
 // Expands a gzip stream (or returns the text as it is when it does not start with the gzip
 // magic). False, with the reason, when the stream is corrupt, truncated or exceeds `limit`.
 bool gunzipIfNeeded(const std::string& body, std::string& out, std::string& error,
-                    std::size_t limit = std::size_t{1} << 30);
+                    std::size_t limit = std::size_t{512} << 20);
 
 // The text as one gzip stream.
 std::string gzip(const std::string& text);
