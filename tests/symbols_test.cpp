@@ -251,3 +251,19 @@ TEST(Symbols, DebugFileFoundByBuildIdAndHelp) {
     EXPECT_NE(std::string::npos, found.out.find("(anonymous namespace)::crashHere(int)\n"));
     EXPECT_NE(std::string::npos, found.out.find("symbols_crash_app.cpp\n"));
 }
+
+TEST(Symbols, UploadsNeedTheAdminTokenBeyondLoopback) {
+    testenv::Collector c({"--host", "0.0.0.0", "--admin-token", "s3cret"});
+    const std::string dir = testenv::makeTempDir("token");
+    auto upload = [&](const std::vector<std::string>& extra) {
+        std::vector<std::string> argv = {QUILLON_SYMBOLS_PATH, "upload", "--collector", c.url(), "--app-key", "k",
+                                         "--version", "1.0(1)", SYMBOLS_APP_V1};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return testenv::runHost(argv, dir);
+    };
+    const auto refused = upload({});
+    EXPECT_EQ(1, refused.exitCode());
+    EXPECT_NE(std::string::npos, refused.err.find("HTTP 401")) << refused.err;
+    EXPECT_EQ(0, upload({"--token", "s3cret"}).exitCode());
+    EXPECT_NE(std::string::npos, c.get("/api/symbols?token=s3cret").body.find("symbols_crash_app"));
+}
