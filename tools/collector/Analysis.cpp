@@ -110,11 +110,14 @@ std::string maskNumbers(const std::string& text) {
 }
 
 std::vector<Frame> parseBacktrace(const std::string& text, const FrameResolver* resolver, const std::string& appKey,
-                                  const std::string& appVersion) {
+                                  const std::string& appVersion, bool signal) {
     std::vector<Frame> frames;
+    const bool whole = resolver == &frameResolver() && *resolver;
+    const auto resolved = whole ? resolveBacktrace(appKey, appVersion, text, signal)
+                                : std::vector<std::optional<ResolvedFrame>>();
     std::istringstream in(text);
     std::string line;
-    while (std::getline(in, line)) {
+    for (std::size_t index = 0; std::getline(in, line); ++index) {
         if (line.empty()) continue;
         Frame f;
         f.raw = line;
@@ -128,7 +131,10 @@ std::vector<Frame> parseBacktrace(const std::string& text, const FrameResolver* 
             f.symbolOffset = "+ " + m[6].str();
             if (f.symbol != "(null)" && !f.symbol.empty()) f.function = demangle(f.symbol);
         }
-        if (resolver && *resolver) f.resolved = (*resolver)(appKey, appVersion, line);
+        if (whole)
+            f.resolved = index < resolved.size() ? resolved[index] : std::nullopt;
+        else if (resolver && *resolver)
+            f.resolved = (*resolver)(appKey, appVersion, line);
         const std::string fn = f.resolved ? f.resolved->function : f.function;
         f.system = (f.parsed && systemImage(f.image)) || (!fn.empty() && systemFunction(fn));
         frames.push_back(std::move(f));
@@ -185,7 +191,7 @@ RecordSummary summarize(const std::string& ak, const std::string& itemAc, const 
     }
     if (itemAc != "submit") return s;
     s.masked = maskNumbers(reason);
-    const auto frames = parseBacktrace(backtrace, resolver, ak, s.appVersion);
+    const auto frames = parseBacktrace(backtrace, resolver, ak, s.appVersion, name == "exception Signal");
     const int top = firstApplicationFrame(frames, name == "exception Signal");
     if (top >= 0) s.topFrame = frames[top].label();
     // A resolved function names the frame whatever its address; otherwise the image offset.

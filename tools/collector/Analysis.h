@@ -37,9 +37,13 @@ std::string demangle(const std::string& symbol);
 // Hexadecimal addresses become "0x…" and free-standing decimal numbers "N".
 std::string maskNumbers(const std::string& text);
 
-// One Frame per line of the backtrace text; the resolver (when set) is asked for each.
+// One Frame per line of the backtrace text; the resolver (when set) is asked for each. With the
+// installed frame resolver, the whole-backtrace resolver answers instead when one is set, so
+// that the frame a signal interrupted (signal: a record named "exception Signal") is looked up
+// at its own address.
 std::vector<Frame> parseBacktrace(const std::string& text, const FrameResolver* resolver = nullptr,
-                                  const std::string& appKey = "", const std::string& appVersion = "");
+                                  const std::string& appKey = "", const std::string& appVersion = "",
+                                  bool signal = false);
 
 // Index of the first frame that belongs to the application, or -1. For a signal the frames up
 // to the signal trampoline (the first C library frame) are the handler's own and are skipped.

@@ -1,5 +1,7 @@
 #include "Server.h"
 
+#include "SymbolStore.h"
+#include "Symbolication.h"
 #include "Web.h"
 
 #include <httplib.h>
@@ -390,6 +392,32 @@ void Server::handleFileUpload(const httplib::Request& req, httplib::Response& re
         sendJson(res, {{"code", 0}, {"msg", "ok"}, {"data", {{"fileinfo", fileinfo}}}});
 }
 
+bool Server::symbolsAllowed(const httplib::Request& req, httplib::Response& res) {
+    const std::string auth = req.get_header_value("Authorization");
+    if (web_->authorized(auth.rfind("Bearer ", 0) == 0 ? auth.substr(7) : "", "", req.get_param_value("token")))
+        return true;
+    log("refused " + req.method + " " + req.path + " from " + req.remote_addr + ": no admin token");
+    sendJson(res, {{"error", "symbol files need the collector's admin token: send \"Authorization: Bearer TOKEN\""}},
+             401);
+    return false;
+}
+
+void Server::handleSymbolsUpload(const httplib::Request& req, httplib::Response& res) {
+    if (!symbolsAllowed(req, res)) return;
+    if (!symbols_) return reject(req, res, 503, "this collector keeps no symbol files");
+    if (!req.has_param("ak") || !req.has_param("av"))
+        return reject(req, res, 400, "symbol upload needs the query parameters ak and av");
+    std::string text, error;
+    if (!symbols::gunzipIfNeeded(req.body, text, error)) return reject(req, res, 400, error);
+    const std::string ak = req.get_param_value("ak"), av = req.get_param_value("av");
+    auto stored = symbols_->put(ak, av, text, error);
+    if (!stored) return reject(req, res, 400, error);
+    log("symbols for " + ak + " " + av + " " + stored->image + (stored->replaced ? " replaced" : " stored"));
+    store_.regroup(&frameResolver());  // crashes regroup under the functions now known
+    sendJson(res, {{"ok", true}, {"ak", ak}, {"av", av}, {"image", stored->image}, {"buildId", stored->buildId},
+                   {"functions", stored->functions}, {"lines", stored->lines}, {"replaced", stored->replaced}});
+}
+
 void Server::routes() {
     auto& s = *http_;
     // The client sends its bodies without a Content-Type of its own, so they arrive as the
@@ -412,6 +440,17 @@ void Server::routes() {
     s.Post("/cpi/pre", withBody([this](const httplib::Request& req, httplib::Response& res) { handleFeedback(req, res); }));
     s.Post("/fs.action",
            withBody([this](const httplib::Request& req, httplib::Response& res) { handleFileUpload(req, res); }));
+    s.Post("/api/symbols",
+           withBody([this](const httplib::Request& req, httplib::Response& res) { handleSymbolsUpload(req, res); }));
+    s.Get("/api/symbols", [this](const httplib::Request& req, httplib::Response& res) {
+        if (!symbolsAllowed(req, res)) return;
+        Json list = Json::array();
+        if (symbols_)
+            for (const auto& s : symbols_->list())
+                list.push_back({{"ak", s.appKey}, {"av", s.version}, {"image", s.image}, {"buildId", s.buildId},
+                                {"functions", s.functions}, {"lines", s.lines}});
+        sendJson(res, list);
+    });
 
     web_->install(s);
 

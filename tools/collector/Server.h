@@ -17,6 +17,10 @@ struct Request;
 struct Response;
 }  // namespace httplib
 
+namespace symbols {
+class SymbolStore;
+}
+
 namespace collector {
 
 class Web;
@@ -42,12 +46,17 @@ public:
     void run();
     // Callable from any thread: ends held and slow answers, stops accepting.
     void stop();
+    // Where uploaded symbol files go (POST/GET /api/symbols); without one, uploads are refused.
+    void setSymbolStore(symbols::SymbolStore* store) { symbols_ = store; }
 
 private:
     void routes();
     void handleCrash(const httplib::Request& req, httplib::Response& res, bool configEndpoint);
     void handleFeedback(const httplib::Request& req, httplib::Response& res);
     void handleFileUpload(const httplib::Request& req, httplib::Response& res);
+    void handleSymbolsUpload(const httplib::Request& req, httplib::Response& res);
+    // The page's token rule (required beyond loopback); answers the refusal itself.
+    bool symbolsAllowed(const httplib::Request& req, httplib::Response& res);
     // Applies the transport-level part of an answer (slow, noanswer, http500, garbage).
     // Returns true when the response is complete and the caller should not fill it.
     bool applyTransportMode(const Answer& a, const httplib::Request& req, httplib::Response& res);
@@ -69,6 +78,7 @@ private:
     std::mutex stopMutex_;
     std::condition_variable stopCv_;
     std::atomic<bool> stopping_{false};
+    symbols::SymbolStore* symbols_ = nullptr;
 };
 
 // Whether the address (listening host or peer) is a loopback one.

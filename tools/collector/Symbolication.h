@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace collector {
 
@@ -27,5 +28,18 @@ using FrameResolver = std::function<std::optional<ResolvedFrame>(
 // start-up, before the server runs or "dump" reads the database.
 void setFrameResolver(FrameResolver resolver);
 const FrameResolver& frameResolver();
+
+// A line alone cannot say whether its address is a return address (looked up one byte earlier,
+// inside the call) or, in a signal's backtrace, the faulting instruction itself (the frame
+// after the signal trampoline). A whole-backtrace resolver can tell; `signalRecord` is true for
+// records named "exception Signal". Same threading rule as above.
+using BacktraceResolver = std::function<std::vector<std::optional<ResolvedFrame>>(
+    const std::string& appKey, const std::string& appVersion, const std::string& backtrace, bool signalRecord)>;
+void setBacktraceResolver(BacktraceResolver resolver);
+
+// One entry per line of `backtrace` (lines joined by "\n"): the backtrace resolver's answer
+// when one is set, else the frame resolver's line by line, else nothing.
+std::vector<std::optional<ResolvedFrame>> resolveBacktrace(const std::string& appKey, const std::string& appVersion,
+                                                           const std::string& backtrace, bool signalRecord);
 
 }  // namespace collector

@@ -317,7 +317,8 @@ std::optional<Json> Web::crash(std::int64_t id) {
     const std::string itemAc = r["item_ac"].get<std::string>();
     const std::string name = r["name"].get<std::string>();
 
-    const auto parsed = parseBacktrace(r["backtrace"].get<std::string>(), &frameResolver(), ak, text(dei, "av"));
+    const auto parsed = parseBacktrace(r["backtrace"].get<std::string>(), &frameResolver(), ak, text(dei, "av"),
+                                       name == "exception Signal");
     const int top = firstApplicationFrame(parsed, name == "exception Signal");
     Json frames = Json::array();
     for (std::size_t i = 0; i < parsed.size(); ++i) {

@@ -4,6 +4,7 @@
 #include "Policy.h"
 #include "Server.h"
 #include "Store.h"
+#include "SymbolStore.h"
 #include "Symbolication.h"
 
 #include <pthread.h>
@@ -69,6 +70,29 @@ bool parseInt(const std::string& s, int& out) {
     }
 }
 
+collector::ResolvedFrame toResolved(const symbols::Location& loc) {
+    return {loc.function, loc.file, static_cast<int>(loc.line)};
+}
+
+// Symbolication from the symbol files kept beside the database.
+std::shared_ptr<symbols::SymbolStore> installSymbolication(const std::string& db) {
+    auto files = std::make_shared<symbols::SymbolStore>(symbols::SymbolStore::dirForDatabase(db));
+    collector::setFrameResolver([files](const std::string& ak, const std::string& av,
+                                        const std::string& line) -> std::optional<collector::ResolvedFrame> {
+        const auto frame = symbols::parseBacktraceLine(line);
+        const auto loc = frame ? files->resolve(ak, av, *frame, false) : std::nullopt;
+        return loc ? std::optional(toResolved(*loc)) : std::nullopt;
+    });
+    collector::setBacktraceResolver([files](const std::string& ak, const std::string& av, const std::string& backtrace,
+                                            bool signalRecord) {
+        std::vector<std::optional<collector::ResolvedFrame>> out;
+        for (const auto& loc : files->resolveBacktrace(ak, av, backtrace, signalRecord))
+            out.push_back(loc ? std::optional(toResolved(*loc)) : std::nullopt);
+        return out;
+    });
+    return files;
+}
+
 std::string clip(const std::string& s, std::size_t n) { return s.size() <= n ? s : s.substr(0, n - 3) + "..."; }
 
 int dump(int argc, char** argv) {
@@ -86,6 +110,7 @@ int dump(int argc, char** argv) {
     struct stat st {};
     if (stat(db.c_str(), &st) != 0) return fail("dump: no database at " + db);
     try {
+        const auto symbolFiles = installSymbolication(db);
         collector::Store store(db);
         const auto records = store.records();
         std::printf("records: %zu\n", records.size());
@@ -98,7 +123,8 @@ int dump(int argc, char** argv) {
                         clip(r["reason"].get<std::string>(), 100).c_str());
             const std::string av = collector::deviceRecord(r["body"]).value("av", "");
             const auto frames = collector::parseBacktrace(r["backtrace"].get<std::string>(), &collector::frameResolver(),
-                                                          r["ak"].get<std::string>(), av);
+                                                          r["ak"].get<std::string>(), av,
+                                                          r["name"] == "exception Signal");
             for (int n = 0; n < lines && n < static_cast<int>(frames.size()); ++n) {
                 const auto& f = frames[n];
                 // The line as received, and what it resolves to when symbols are known.
@@ -115,6 +141,12 @@ int dump(int argc, char** argv) {
         for (const auto& f : files)
             std::printf("%-5lld %lld bytes\n", static_cast<long long>(f["id"].get<std::int64_t>()),
                         static_cast<long long>(f["size"].get<std::int64_t>()));
+        const auto symbolList = symbolFiles->list();
+        std::printf("\nsymbol files: %zu\n", symbolList.size());
+        for (const auto& sf : symbolList)
+            std::printf("%-20s %-12s %-30s build-id %s, %zu functions, %zu line records\n", sf.appKey.c_str(),
+                        sf.version.c_str(), sf.image.c_str(), sf.buildId.empty() ? "none" : sf.buildId.c_str(),
+                        sf.functions, sf.lines);
     } catch (const std::exception& e) {
         return fail(std::string("dump: ") + e.what());
     }
@@ -190,11 +222,13 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     try {
+        const auto symbolFiles = installSymbolication(db);
         collector::Store store(db);
         collector::Policy policy;
         policy.setCommandLine(cli);
         policy.setFile(policyFile);
         collector::Server server(store, policy, verbose, access);
+        server.setSymbolStore(symbolFiles.get());
         const int bound = server.bind(host, port);
         if (bound < 0) return fail("cannot listen on " + host + ":" + std::to_string(port));
 
