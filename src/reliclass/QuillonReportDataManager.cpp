@@ -40,7 +40,9 @@ void QuillonReportDataManager::reportData(platform::URLRequest request, Handler 
 
 bool QuillonReportDataManager::reportSyncData(platform::URLRequest request) {
     request.timeoutSeconds = static_cast<double>(QuillonConfiguration::shareConfiguration().to.load());
-    platform::URLResult result = platform::URLSession::shared().sendSynchronous(request);
+    // The crash path: without an HTTP library already loaded (or loading) this counts as offline.
+    platform::URLResult result =
+        platform::URLSession::shared().sendSynchronous(request, platform::TransportLoad::IfStarted);
     if (result.error) QuillonConfiguration::logWithLevel(1, "reportSyncData:%s", result.error->description().c_str());
     if (!result.data) return false;
     auto answer = platform::parseJSON(*result.data);
