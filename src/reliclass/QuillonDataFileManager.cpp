@@ -146,7 +146,10 @@ bool QuillonDataFileManager::createDataFile() const {
                 QuillonConfiguration::logWithLevel(1, "Error reading plist: %s", "cannot serialise the store's root");
                 return false;
             }
-            return platform::fs::writeAtomically(filePath_, *xml, 0600);
+            // An empty root needs no flush to disk: lost in a power cut, it is made again.
+            // (Launches create the lists from background threads; an fsync there would hold
+            // up the exit of a process that ends early.)
+            return platform::fs::writeAtomically(filePath_, *xml, 0600, false);
         },
         false);
 }
