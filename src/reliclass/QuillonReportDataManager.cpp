@@ -40,9 +40,11 @@ void QuillonReportDataManager::reportData(platform::URLRequest request, Handler 
 
 bool QuillonReportDataManager::reportSyncData(platform::URLRequest request) {
     request.timeoutSeconds = static_cast<double>(QuillonConfiguration::shareConfiguration().to.load());
-    // The crash path: without an HTTP library already loaded (or loading) this counts as offline.
-    platform::URLResult result =
-        platform::URLSession::shared().sendSynchronous(request, platform::TransportLoad::IfStarted);
+    // A crash of this process never loads the HTTP library: without it loaded (or loading) the
+    // report counts as offline. An extension's report comes from a healthy process.
+    const auto load = QuillonConfiguration::shareConfiguration().appex ? platform::TransportLoad::OnDemand
+                                                                       : platform::TransportLoad::IfStarted;
+    platform::URLResult result = platform::URLSession::shared().sendSynchronous(request, load);
     if (result.error) QuillonConfiguration::logWithLevel(1, "reportSyncData:%s", result.error->description().c_str());
     if (!result.data) return false;
     auto answer = platform::parseJSON(*result.data);

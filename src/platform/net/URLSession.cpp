@@ -427,6 +427,15 @@ bool URLSession::transportLoaded()
     return gLoadState.load(std::memory_order_acquire) == kLoaded;
 }
 
+void URLSession::startLoading()
+{
+    std::lock_guard lock(impl_->m);
+    if (impl_->ioStarted)
+        return;
+    impl_->ioStarted = true;
+    std::thread([impl = impl_] { impl->ioLoop(); }).detach();
+}
+
 void URLSession::dataTask(URLRequest request, Completion completion)
 {
     auto transfer = std::make_unique<Transfer>();

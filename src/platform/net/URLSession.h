@@ -65,6 +65,8 @@ public:
     // Without the library (not loadable, or not loaded under IfStarted) the result is an
     // error at once.
     URLResult sendSynchronous(const URLRequest& request, TransportLoad load = TransportLoad::OnDemand);
+    // Starts the I/O thread, which loads libcurl, for requests that are about to be due.
+    void startLoading();
     // Loads libcurl on the calling thread unless it is loaded already; true when it is.
     static bool loadTransport();
     // Whether libcurl has been loaded in this process.
