@@ -183,11 +183,11 @@ void Quillon::reportCustomizedException(const std::exception& exception, const S
             return;
         }
         // A plain C++ exception carries no return addresses: name it after its dynamic type,
-        // and take the stack of its throw when the library recorded it (once the crash
-        // handlers are installed), else the stack of this report.
+        // and take the stack of this report, behind the throw site when the library recorded
+        // it (once the crash handlers are installed).
         platform::Exception converted(demangle(typeid(exception).name()), exception.what());
         std::vector<void*> addresses = QuillonUncaughtExceptionHandler::throwSiteAddresses(&exception);
-        if (addresses.empty() && count > 1) addresses.assign(frames + 1, frames + count);
+        if (count > 1) addresses.insert(addresses.end(), frames + 1, frames + count);
         converted.setCallStackReturnAddresses(std::move(addresses));
         QuillonCustomizedReportManager::defaultManager().reportCustomizedException(converted, 0, message);
     });

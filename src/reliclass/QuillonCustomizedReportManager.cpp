@@ -100,6 +100,7 @@ void QuillonCustomizedReportManager::handle(std::uint64_t type, const platform::
 
         auto& config = QuillonConfiguration::shareConfiguration();
         config.appex = false;
+        QuillonConfiguration::AppexScope hostRecord(false, Value());
 
         Value record = platform::dict();
         record["dei"] = QuillonDeviceInfo::getDeviceInfo();

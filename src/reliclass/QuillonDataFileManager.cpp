@@ -135,9 +135,14 @@ bool writeRoot(const std::string& path, const Value& root, bool sync = true) {
     return true;
 }
 
+std::optional<Value> readRoot(const std::string& path, bool holdingLock);
+
 // Reads the root dictionary. A file that exists but is not a dictionary property list is
-// moved aside and replaced by a fresh root, which is returned.
-std::optional<Value> readRoot(const std::string& path) {
+// moved aside and replaced by a fresh root, which is returned; that happens under the
+// store's lock, so a save made meanwhile by another user is never moved aside with it.
+std::optional<Value> readRoot(const std::string& path) { return readRoot(path, false); }
+
+std::optional<Value> readRoot(const std::string& path, bool holdingLock) {
     const auto identity = RootCache::identityOf(path);
     if (identity)
         if (auto known = rootCache().find(path, *identity)) return known;
@@ -149,6 +154,10 @@ std::optional<Value> readRoot(const std::string& path) {
         // the next read a new identity, so it reads again.
         if (identity) rootCache().remember(path, *identity, *root);
         return root;
+    }
+    if (!holdingLock) {
+        StoreLock lock(path);
+        return readRoot(path, true);
     }
     std::string aside = path + ".unreadable-" + platform::formatWholeSeconds(platform::now());
     platform::fs::renameFile(path, aside);
@@ -164,7 +173,7 @@ std::optional<Value> readRoot(const std::string& path) {
 template <class F>
 bool changeRoot(const std::string& path, F&& change, bool sync = true) {
     StoreLock lock(path);
-    auto root = readRoot(path);
+    auto root = readRoot(path, true);
     if (!root) return false;
     std::optional<bool> result = change(*root);
     if (result) return *result;
@@ -240,6 +249,10 @@ bool QuillonDataFileManager::createDataFile() const {
 }
 
 bool QuillonDataFileManager::isCheckDataFile() const {
+    if (isExistDataFile()) return true;
+    // Created under the lock, after looking again: another first user may have created the
+    // file and saved into it since.
+    StoreLock lock(filePath_);
     return isExistDataFile() || createDataFile();
 }
 
@@ -268,7 +281,7 @@ Value QuillonDataFileManager::getConfiguration() const {
         Value());
 }
 
-bool QuillonDataFileManager::saveReportData(const Value& payload) const {
+bool QuillonDataFileManager::saveReportData(const Value& payload, std::string* dataId) const {
     return quillon::guarded(
         [&] {
             if (!isCheckDataFile()) return false;
@@ -285,6 +298,7 @@ bool QuillonDataFileManager::saveReportData(const Value& payload) const {
                     entry["dataId"] = identifier;
                     root["cacheCount"] = static_cast<std::int64_t>(n) + 1;
                     list->insert(list->begin(), std::move(entry));
+                    if (dataId) *dataId = identifier;
                 } else {
                     Value entry = platform::dict();
                     entry["1000"] = payload;
@@ -294,6 +308,7 @@ bool QuillonDataFileManager::saveReportData(const Value& payload) const {
                     fresh.push_back(std::move(entry));
                     root["datalist"] = std::move(fresh);
                     root["cacheCount"] = 1;
+                    if (dataId) *dataId = "1000";
                 }
                 return std::nullopt;
             });

@@ -42,7 +42,8 @@ public:
     platform::Value getConfiguration() const;  // null when none
 
     // Request queues (newest first).
-    bool saveReportData(const platform::Value& payload) const;
+    // `dataId`, when given, receives the new entry's identifier.
+    bool saveReportData(const platform::Value& payload, std::string* dataId = nullptr) const;
     platform::Value getReportData() const;  // array of payloads, or null without "datalist"
     // The queue's entries themselves ({<id>: payload, "uploadfailed": n, "dataId": id}),
     // newest first; an empty array when there are none.

@@ -242,8 +242,9 @@ platform::Value QuillonDeviceInfo::getDeviceInfo() {
             QuillonConfiguration& config = QuillonConfiguration::shareConfiguration();
             const FixedFields* fixed = gFixedFields.load(std::memory_order_acquire);
             platform::Value record = platform::dict();
-            if (config.appex) {
-                const platform::Value& info = config.appexInfo;
+            const QuillonConfiguration::AppexRecord appex = config.appexForRecord();
+            if (appex.appex) {
+                const platform::Value& info = appex.info;
                 record["appnm"] = platform::textOrEmpty(info, "CFBundleExecutable");
                 record["pgn"] = platform::textOrEmpty(info, "CFBundleIdentifier");
                 record["expid"] = platform::textOrEmpty(info, "NSExtensionPointIdentifier");

@@ -23,6 +23,7 @@
 
 #include <curl/curl.h>
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
@@ -105,6 +106,8 @@ bool loadCurl()
     int state = gLoadState.load(std::memory_order_acquire);
     if (state == kLoaded)
         return true;
+    if (state == kLoadFailed)
+        return false;
     static std::once_flag once;
     std::call_once(once, [] {
         gLoadState.store(kLoading, std::memory_order_release);
@@ -330,6 +333,12 @@ struct URLSession::Impl {
     bool unavailable = false;  // libcurl could not be loaded: tasks fail at once
     std::shared_ptr<DispatchQueue> callbacks = DispatchQueue::serial("com.quillon.urlsession.callbacks");
 
+    // fork() handlers of the shared session (see below).
+    static inline Impl* forkImpl = nullptr;
+    static void forkPrepare();
+    static void forkParent();
+    static void forkChild();
+
     // Runs forever on the detached I/O thread, which loads libcurl first.
     void ioLoop()
     {
@@ -407,7 +416,47 @@ struct URLSession::Impl {
     }
 };
 
-URLSession::URLSession() : impl_(new Impl) {}
+// ---- fork(): the child has no I/O thread, and the transfers and connections it inherited
+// are the parent's (their sockets are shared with it). The child drops them (left to the
+// parent, never freed here); its I/O thread starts again with its next data task and makes a
+// fresh multi handle, and each thread's synchronous handle is replaced before its next send.
+// A child forked while the parent was still loading libcurl goes without it.
+namespace {
+
+std::atomic<unsigned> gForkGeneration{0};
+
+}  // namespace
+
+void URLSession::Impl::forkPrepare()
+{
+    forkImpl->m.lock();
+}
+
+void URLSession::Impl::forkParent()
+{
+    forkImpl->m.unlock();
+}
+
+void URLSession::Impl::forkChild()
+{
+    Impl* impl = forkImpl;
+    new (&impl->m) std::mutex;
+    for (auto& transfer : impl->incoming)
+        (void)transfer.release();
+    impl->incoming.clear();
+    impl->multi = nullptr;
+    impl->ioStarted = false;
+    if (gLoadState.load() == kLoading)
+        gLoadState.store(kLoadFailed);
+    impl->unavailable = gLoadState.load() == kLoadFailed;
+    gForkGeneration.fetch_add(1);
+}
+
+URLSession::URLSession() : impl_(new Impl)
+{
+    Impl::forkImpl = impl_;
+    ::pthread_atfork(Impl::forkPrepare, Impl::forkParent, Impl::forkChild);
+}
 
 URLSession::~URLSession() = default;  // the shared session is never destroyed
 
@@ -480,6 +529,12 @@ URLResult URLSession::sendSynchronous(const URLRequest& request, TransportLoad l
         }
     };
     static thread_local EasyHandle easy;
+    static thread_local unsigned generation = gForkGeneration.load();
+    if (generation != gForkGeneration.load()) {
+        // Forked since: the handle's connections belong to the parent.
+        easy.handle = gCurl.easyInit();
+        generation = gForkGeneration.load();
+    }
     if (!easy.handle)
         return URLResult{std::nullopt, std::nullopt, errorFor(CURLE_OUT_OF_MEMORY)};
     gCurl.easyReset(easy.handle);

@@ -1,5 +1,6 @@
-// HTTP on libcurl (opened at run time, when the first request is due): URL requests, asynchronous data tasks with a completion on a background
-// callback queue, and a synchronous send that runs entirely on the calling thread.
+// HTTP on libcurl (opened at run time, when the first request is due): URL requests,
+// asynchronous data tasks with a completion on a background callback queue, and a
+// synchronous send that runs entirely on the calling thread.
 // The session never raises SIGPIPE in the host (CURLOPT_NOSIGNAL, MSG_NOSIGNAL sockets).
 #pragma once
 
