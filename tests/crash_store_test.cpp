@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 using platform::Value;
@@ -274,6 +275,34 @@ TEST(RuntimeConfiguration, DefaultsApplySaveAndReload) {
     config.updateConfigurationWithDic(Value());
     EXPECT_EQ(config.up, -1);
 }
+
+// The store keeps what it last read or wrote, and must still see every change made behind
+// its back: a replacement by another writer, an in-place rewrite, a removal.
+TEST(CrashStore, ChangesByOtherWritersAreSeenAfterAnyRead) {
+    auto store = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::crashDataPath());
+    auto other = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::initDataPath());
+    ASSERT_TRUE(store.saveReportData(payload("mine")));
+    ASSERT_TRUE(other.saveReportData(payload("theirs")));
+    ASSERT_EQ(tags(store.getReportData()), (std::vector<std::string>{"mine"}));
+
+    // Replaced by a new file (what every writer does).
+    ASSERT_TRUE(platform::fs::writeAtomically(store.filePath(), *platform::fs::readFile(other.filePath())));
+    EXPECT_EQ(tags(store.getReportData()), (std::vector<std::string>{"theirs"}));
+    ASSERT_TRUE(store.saveReportData(payload("next")));
+    EXPECT_EQ(tags(store.getReportData()), (std::vector<std::string>{"next", "theirs"}));
+
+    // Rewritten in place, same file.
+    Value root = readRoot(other.filePath());
+    root["datalist"][0]["1000"]["body"]["tag"] = "rewritten in place";
+    {
+        std::ofstream out(store.filePath(), std::ios::trunc);
+        out << *platform::toXMLPropertyList(root);
+    }
+    EXPECT_EQ(tags(store.getReportData()), (std::vector<std::string>{"rewritten in place"}));
+
+    // Removed: the next operation starts a fresh list.
+    ASSERT_TRUE(platform::fs::removeFile(store.filePath()));
+    EXPECT_EQ(store.getCacheRecordCount(), 0);
 
 TEST(CrashStore, AMissingFileIsCreatedUnderTheLockSoNoFirstSaveIsLost) {
     // The child saves into this test's sandbox.

@@ -56,7 +56,11 @@ public:
     void deleteLastData() const;
 
     // Customized-exception pool.
-    bool saveException(const platform::Value& exception, const std::string& identifier, std::int64_t ep) const;
+    // `total`, when given, receives the pool's occurrence total after the save. The pool is
+    // replaced atomically but not flushed to disk at once (it is not a crash record, and the
+    // report that changes it waits for the write).
+    bool saveException(const platform::Value& exception, const std::string& identifier, std::int64_t ep,
+                       std::uint64_t* total = nullptr) const;
     void updataDataListWithIdentifier(const std::string& identifier, std::int64_t ep) const;
     bool isHaveException(const std::string& identifier) const;
     std::uint64_t getExceptionDataCount() const;

@@ -44,7 +44,11 @@ bool QuillonReportDataManager::reportSyncData(platform::URLRequest request) {
 
 bool QuillonReportDataManager::reportSyncData(platform::URLRequest request, double timeoutSeconds) {
     request.timeoutSeconds = timeoutSeconds;
-    platform::URLResult result = platform::URLSession::shared().sendSynchronous(request);
+    // A crash of this process never loads the HTTP library: without it loaded (or loading) the
+    // report counts as offline. An extension's report comes from a healthy process.
+    const auto load = QuillonConfiguration::shareConfiguration().appex.load() ? platform::TransportLoad::OnDemand
+                                                                              : platform::TransportLoad::IfStarted;
+    platform::URLResult result = platform::URLSession::shared().sendSynchronous(request, load);
     if (result.error) QuillonConfiguration::logWithLevel(1, "reportSyncData:%s", result.error->description().c_str());
     if (!result.data) return false;
     auto answer = platform::parseJSON(*result.data);
