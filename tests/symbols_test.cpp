@@ -106,6 +106,7 @@ TEST(SymbolFile, BacktraceLinesAndTheFaultingFrame) {
     EXPECT_EQ(0x14a3eu, f->offset);
     EXPECT_EQ("(null)", f->symbol);
     EXPECT_FALSE(symbols::parseBacktraceLine("index 5 beyond bounds"));
+    EXPECT_FALSE(symbols::parseBacktraceLine("1111111111111 app 0x0000000000000001 0x0000000000000001 f + 1"));
 
     symbols::SymbolStore store("");
     std::string error;
