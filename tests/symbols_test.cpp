@@ -135,7 +135,8 @@ TEST(Symbols, StrippedApplicationCrashesResolveWithTheirOwnVersionsSymbols) {
         const std::string bundle = testenv::makeTempDir("bundle");
         testenv::writeInfoPlist(bundle, "org.example.symbols", c->host(), std::to_string(v + 1) + ".0",
                                 std::to_string(v + 1));
-        EXPECT_EQ(246, testenv::runHost({apps[v], bundle}, dir).exitCode());
+        const auto run = testenv::runHost({apps[v], bundle}, dir);
+        EXPECT_EQ(246, run.exitCode()) << run.err;
     }
     platform::Value crashes;
     ASSERT_TRUE(testenv::waitUntil([&] {
