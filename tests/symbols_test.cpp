@@ -106,6 +106,7 @@ TEST(SymbolFile, BacktraceLinesAndTheFaultingFrame) {
     EXPECT_EQ(0x14a3eu, f->offset);
     EXPECT_EQ("(null)", f->symbol);
     EXPECT_FALSE(symbols::parseBacktraceLine("index 5 beyond bounds"));
+    EXPECT_FALSE(symbols::parseBacktraceLine("1111111111111 app 0x0000000000000001 0x0000000000000001 f + 1"));
 
     symbols::SymbolStore store("");
     std::string error;
@@ -134,7 +135,8 @@ TEST(Symbols, StrippedApplicationCrashesResolveWithTheirOwnVersionsSymbols) {
         const std::string bundle = testenv::makeTempDir("bundle");
         testenv::writeInfoPlist(bundle, "org.example.symbols", c->host(), std::to_string(v + 1) + ".0",
                                 std::to_string(v + 1));
-        EXPECT_EQ(246, testenv::runHost({apps[v], bundle}, dir).exitCode());
+        const auto run = testenv::runHost({apps[v], bundle}, dir);
+        EXPECT_EQ(246, run.exitCode()) << run.err;
     }
     platform::Value crashes;
     ASSERT_TRUE(testenv::waitUntil([&] {

@@ -21,9 +21,9 @@ volatile int* volatile target = nullptr;
 #if CRASH_APP_VERSION == 2
 // Version 2 has more code in front, so its crash sits at other addresses and another line.
 __attribute__((noinline)) int checksum(const char* s) {
-    int sum = 0;
-    while (*s) sum = sum * 31 + *s++;
-    return sum;
+    unsigned sum = 0;
+    while (*s) sum = sum * 31 + static_cast<unsigned char>(*s++);
+    return static_cast<int>(sum & 0xffff);
 }
 #endif
 

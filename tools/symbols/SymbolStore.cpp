@@ -101,8 +101,9 @@ bool isSignalTrampolineImage(const std::string& image) { return image.rfind("lib
 std::optional<BacktraceFrame> parseBacktraceLine(const std::string& line) {
     BacktraceFrame f;
     std::size_t pos = 0;
-    while (pos < line.size() && std::isdigit(static_cast<unsigned char>(line[pos]))) f.index = f.index * 10 + (line[pos++] - '0');
-    if (pos == 0 || pos > 9 || pos >= line.size() || line[pos] != ' ') return std::nullopt;
+    while (pos < line.size() && pos < 9 && std::isdigit(static_cast<unsigned char>(line[pos])))
+        f.index = f.index * 10 + (line[pos++] - '0');
+    if (pos == 0 || pos >= line.size() || line[pos] != ' ') return std::nullopt;
     while (pos < line.size() && line[pos] == ' ') ++pos;
     // The image name is padded to 35 characters; the two addresses follow it.
     for (std::size_t at = line.find(" 0x", pos); at != std::string::npos; at = line.find(" 0x", at + 1)) {
