@@ -6,7 +6,6 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Files.h"
 #include "platform/foundation/Logger.h"
-#include "platform/net/URLSession.h"
 #include "platform/runtime/DispatchQueue.h"
 #include "reliclass/QuillonConfiguration.h"
 #include "reliclass/QuillonCustomizedReportManager.h"
@@ -30,11 +29,10 @@
 namespace {
 
 // Work a crash would otherwise do, done now off the main thread: the device record's fields
-// that cannot change, and the HTTP library that the launch's requests (registration,
-// configuration) are about to need, so that a crash soon after can be sent.
+// that cannot change. (The HTTP library is loaded by the launch's first request, not here:
+// a process that ends at once then never waits for it.)
 void prepareDeviceFields() {
     platform::DispatchQueue::global().async([] { QuillonDeviceInfo::prepareFixedFields(); });
-    if (QuillonConfiguration::shareConfiguration().up.load() != -1) platform::URLSession::shared().startLoading();
 }
 
 constexpr const char* kSDKVersion = "2.1.3";
