@@ -261,15 +261,13 @@ void setColorSource(cairo_t* cr, const Color& color, double alpha) {
     cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha * alpha);
 }
 
-void updateContent(View& view, const Rect& bounds) {
+// Records drawRect when the content is stale; false when the view draws nothing.
+bool updateRecording(View& view, const Rect& bounds) {
     auto& p = view.presentation();
-    if (p.contentValid) return;
+    if (p.contentValid) return p.recording != nullptr;
     p.contentValid = true;
-    if (p.content) {
-        cairo_surface_destroy(p.content);
-        p.content = nullptr;
-    }
-    if (bounds.isEmpty()) return;
+    p.dropContent();
+    if (bounds.isEmpty()) return false;
     cairo_rectangle_t extents{bounds.x(), bounds.y(), bounds.width(), bounds.height()};
     cairo_surface_t* recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents);
     cairo_t* cr = cairo_create(recording);
@@ -284,9 +282,55 @@ void updateContent(View& view, const Rect& bounds) {
     cairo_recording_surface_ink_extents(recording, &x, &y, &w, &h);
     if (w <= 0 || h <= 0) {
         cairo_surface_destroy(recording);
-        return;
+        return false;
     }
-    p.content = recording;
+    p.recording = recording;
+    return true;
+}
+
+// The content as a bitmap at `scale` device pixels per point (made again when the scale
+// changes).
+cairo_surface_t* contentRaster(View& view, const Rect& bounds, double scale) {
+    auto& p = view.presentation();
+    if (p.raster && p.rasterScale == scale) return p.raster;
+    if (p.raster) cairo_surface_destroy(p.raster);
+    p.raster = nullptr;
+    int w = static_cast<int>(std::ceil(bounds.width() * scale - 1e-6));
+    int h = static_cast<int>(std::ceil(bounds.height() * scale - 1e-6));
+    if (w <= 0 || h <= 0 || static_cast<double>(w) * h > 64.0 * 1024 * 1024) return nullptr;
+    cairo_surface_t* raster = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(raster);
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, p.recording, -bounds.x(), -bounds.y());
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    p.raster = raster;
+    p.rasterScale = scale;
+    return raster;
+}
+
+// Device pixels per point of `cr` (the larger axis, two decimals).
+double deviceScale(cairo_t* cr) {
+    double x1 = 1, y1 = 0, x2 = 0, y2 = 1;
+    cairo_user_to_device_distance(cr, &x1, &y1);
+    cairo_user_to_device_distance(cr, &x2, &y2);
+    double s = std::max(std::hypot(x1, y1), std::hypot(x2, y2));
+    return std::max(0.01, std::round(s * 100) / 100);
+}
+
+void paintContent(View& view, cairo_t* cr, const Rect& bounds, double alpha) {
+    double scale = deviceScale(cr);
+    cairo_surface_t* raster = contentRaster(view, bounds, scale);
+    cairo_save(cr);
+    if (raster) {
+        cairo_translate(cr, bounds.x(), bounds.y());
+        cairo_scale(cr, 1 / scale, 1 / scale);
+        cairo_set_source_surface(cr, raster, 0, 0);
+    } else {
+        cairo_set_source_surface(cr, view.presentation().recording, 0, 0);
+    }
+    cairo_paint_with_alpha(cr, alpha);
+    cairo_restore(cr);
 }
 
 }  // namespace
@@ -330,17 +374,14 @@ void render(View& view, cairo_t* cr, bool isRoot) {
             cairo_fill(cr);
         }
     }
-    updateContent(view, view.bounds());
+    const bool hasContent = updateRecording(view, view.bounds());
     bool clips = view.clipsToBounds();
-    if (view.presentation().content || (clips && !view.subviews().empty())) {
+    if (hasContent || (clips && !view.subviews().empty())) {
         cairo_save(cr);
         cairo_new_path(cr);
         roundedRectPath(cr, bounds, clips ? radius : 0);
         cairo_clip(cr);
-        if (view.presentation().content) {
-            cairo_set_source_surface(cr, view.presentation().content, 0, 0);
-            cairo_paint_with_alpha(cr, partAlpha);
-        }
+        if (hasContent) paintContent(view, cr, view.bounds(), partAlpha);
         if (!clips) cairo_restore(cr);
     }
     for (const auto& sub : view.subviews()) {
@@ -358,7 +399,7 @@ void render(View& view, cairo_t* cr, bool isRoot) {
             }
         }
     }
-    if (clips && (view.presentation().content || !view.subviews().empty())) cairo_restore(cr);
+    if (clips && (hasContent || !view.subviews().empty())) cairo_restore(cr);
     if (view.borderWidth() > 0 && !view.borderColor().isClear()) {
         double w = view.borderWidth();
         cairo_new_path(cr);
