@@ -15,7 +15,7 @@
 //   key return|backspace                the Return or Backspace key on the first responder
 //   alert N                             press button N of the alert on screen
 //   background | foreground             the application's four lifecycle notifications, in the platform's order
-//   snapshot PATH                       write what the key window shows, as PNG, at the screen's scale
+//   snapshot PATH                       write what the key window shows (with an alert over it), as PNG, at the screen's scale
 #pragma once
 
 #include "quillon/ui/Export.h"

@@ -433,7 +433,7 @@ View::View(const Rect& frame) : presentation_(std::make_unique<Presentation>()) 
 
 View::~View() {
     for (auto& r : recognizers_) r->setViewInternal(nullptr);
-    for (auto& sub : subviews_) sub->superview_.reset();
+    for (auto& sub : subviews_) sub->superview_ = nullptr;
 }
 
 Rect View::frame() const {
@@ -533,7 +533,7 @@ void View::addSubview(std::shared_ptr<View> view) { insertSubview(std::move(view
 
 void View::insertSubview(std::shared_ptr<View> view, std::size_t index) {
     if (!view || view.get() == this || isDescendantOfView(view.get())) return;
-    if (view->superview().get() == this) {
+    if (view->superview_ == this) {
         auto it = std::find(subviews_.begin(), subviews_.end(), view);
         std::size_t current = static_cast<std::size_t>(it - subviews_.begin());
         subviews_.erase(it);
@@ -544,7 +544,7 @@ void View::insertSubview(std::shared_ptr<View> view, std::size_t index) {
     }
     view->removeFromSuperview();
     subviews_.insert(subviews_.begin() + static_cast<long>(std::min(index, subviews_.size())), view);
-    view->superview_ = weak_from_this();
+    view->superview_ = this;
     view->setWindowRecursive(window());
     view->didMoveToSuperview();
     detail::markScreenDirty();
@@ -562,16 +562,16 @@ void View::insertSubviewAbove(std::shared_ptr<View> view, const View* sibling) {
 }
 
 void View::removeFromSuperview() {
-    auto parent = superview();
+    View* parent = superview_;
     if (!parent) return;
-    auto self = shared_from_this();  // keeps this view alive until we are done
+    auto self = shared_from_this();  // keeps this view alive until we are done (the parent owns it)
     if (auto w = window()) {
         auto responder = w->firstResponder();
         if (responder && (responder.get() == this || responder->isDescendantOfView(this))) responder->resignFirstResponder();
     }
     auto& list = parent->subviews_;
     list.erase(std::remove(list.begin(), list.end(), self), list.end());
-    superview_.reset();
+    superview_ = nullptr;
     setWindowRecursive(nullptr);
     didMoveToSuperview();
     detail::markScreenDirty();
@@ -596,24 +596,18 @@ void View::sendSubviewToBack(const View* view) {
 }
 
 bool View::isDescendantOfView(const View* view) const {
-    for (const View* v = this; v; v = v->superview_.lock().get()) {
+    for (const View* v = this; v; v = v->superview_) {
         if (v == view) return true;
     }
     return false;
 }
 
 std::shared_ptr<Window> View::window() const {
-    std::shared_ptr<View> top;
-    const View* v = this;
-    while (auto parent = v->superview_.lock()) {
-        top = parent;
-        v = parent.get();
-    }
-    if (!top) {
-        auto* w = dynamic_cast<const Window*>(this);
-        return w ? std::const_pointer_cast<Window>(std::static_pointer_cast<const Window>(shared_from_this())) : nullptr;
-    }
-    return std::dynamic_pointer_cast<Window>(top);
+    const View* top = this;
+    while (top->superview_) top = top->superview_;
+    auto* window = dynamic_cast<const Window*>(top);
+    if (!window) return nullptr;
+    return std::static_pointer_cast<Window>(const_cast<Window*>(window)->weak_from_this().lock());
 }
 
 void View::setWindowRecursive(const std::shared_ptr<Window>& window) {
@@ -814,7 +808,7 @@ void View::addGestureRecognizer(std::shared_ptr<GestureRecognizer> recognizer) {
     if (!recognizer) return;
     if (std::find(recognizers_.begin(), recognizers_.end(), recognizer) != recognizers_.end()) return;
     if (auto other = recognizer->view()) other->removeGestureRecognizer(recognizer);
-    recognizer->setViewInternal(shared_from_this());
+    recognizer->setViewInternal(this);
     recognizers_.push_back(std::move(recognizer));
 }
 
