@@ -42,6 +42,7 @@ namespace input {
 QUILLON_UI_EXPORT void touchDown(int finger, double x, double y, int tapCount = 1);
 QUILLON_UI_EXPORT void touchMove(int finger, double x, double y);
 QUILLON_UI_EXPORT void touchUp(int finger, double x, double y);
+QUILLON_UI_EXPORT bool hasFirstResponder();
 QUILLON_UI_EXPORT void typeText(const std::string& text);
 QUILLON_UI_EXPORT void pressReturn();
 QUILLON_UI_EXPORT void pressBackspace();

@@ -105,6 +105,8 @@ std::shared_ptr<View> firstResponder() {
 }
 }  // namespace
 
+bool hasFirstResponder() { return firstResponder() != nullptr; }
+
 void typeText(const std::string& text) {
     if (auto responder = firstResponder()) responder->insertText(text);
 }
@@ -325,6 +327,10 @@ void step() {
                 continue;
             }
             std::string text = raw.substr(raw.find_first_not_of(" \t", at));
+            if (!input::hasFirstResponder()) {
+                skip(lineNumber, "no first responder takes the text", raw);
+                continue;
+            }
             input::typeText(text);
             done();
             return;
@@ -332,6 +338,10 @@ void step() {
         if (cmd == "key") {
             if (w.size() != 2 || (w[1] != "return" && w[1] != "backspace")) {
                 skip(lineNumber, "expected key return|backspace", raw);
+                continue;
+            }
+            if (!input::hasFirstResponder()) {
+                skip(lineNumber, "no first responder takes the key", raw);
                 continue;
             }
             if (w[1] == "return") {

@@ -167,6 +167,14 @@ void willChange(View& view, Property property) {
     rec.changes.push_back({view.weak_from_this(), {property, presentationValue(view, property)}});
 }
 
+void willSet(View& view, Property property) {
+    if (isRecordingAnimations()) {
+        willChange(view, property);
+    } else {
+        cancelAnimation(view, property);
+    }
+}
+
 void cancelAnimation(View& view, Property property) {
     auto& list = view.presentation().animations;
     for (auto a = list.begin(); a != list.end(); ++a) {
@@ -460,11 +468,7 @@ void View::setFrame(const Rect& frame) {
 
 void View::setBounds(const Rect& bounds) {
     if (bounds == bounds_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Bounds);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Bounds);
-    }
+    detail::willSet(*this, detail::Property::Bounds);
     Size old = bounds_.size;
     if (!(bounds.origin == bounds_.origin)) presentation_->contentValid = false;  // scrolled: new content area
     bounds_ = bounds;
@@ -480,22 +484,14 @@ void View::boundsSizeChanged(Size oldSize) {
 
 void View::setCenter(Point center) {
     if (center == center_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Center);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Center);
-    }
+    detail::willSet(*this, detail::Property::Center);
     center_ = center;
     detail::markScreenDirty();
 }
 
 void View::setTransform(const AffineTransform& transform) {
     if (transform == transform_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Transform);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Transform);
-    }
+    detail::willSet(*this, detail::Property::Transform);
     transform_ = transform;
     detail::markScreenDirty();
 }
@@ -634,11 +630,7 @@ std::shared_ptr<ViewController> View::viewController() const { return viewContro
 
 void View::setBackgroundColor(const Color& color) {
     if (color == backgroundColor_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Background);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Background);
-    }
+    detail::willSet(*this, detail::Property::Background);
     backgroundColor_ = color;
     detail::markScreenDirty();
 }
@@ -652,11 +644,7 @@ void View::setHidden(bool hidden) {
 void View::setAlpha(double alpha) {
     alpha = std::clamp(alpha, 0.0, 1.0);
     if (alpha == alpha_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Alpha);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Alpha);
-    }
+    detail::willSet(*this, detail::Property::Alpha);
     alpha_ = alpha;
     detail::markScreenDirty();
 }

@@ -44,6 +44,8 @@ bool isRecordingAnimations();
 void willChange(View& view, Property property);
 // Outside an animation block: a change of the property ends its running animation.
 void cancelAnimation(View& view, Property property);
+// Before a property changes: one of the two above.
+void willSet(View& view, Property property);
 // Draws the view tree into `cr`. The root is drawn in its own coordinate system (bounds
 // origin at the current origin); subviews at their presentation positions.
 void render(View& view, cairo_t* cr, bool isRoot);
