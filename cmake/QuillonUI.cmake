@@ -18,7 +18,7 @@ target_include_directories(quillon_ui_obj PUBLIC
   $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/src>
   $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}/generated>)
 target_compile_definitions(quillon_ui_obj PRIVATE QUILLON_BUILDING
-  QUILLON_UI_DATADIR="${CMAKE_INSTALL_FULL_DATADIR}/quillon")
+  QUILLON_UI_DATADIR="${CMAKE_INSTALL_FULL_DATADIR}/quillon" QUILLON_UI_VERSION="${PROJECT_VERSION}")
 target_compile_options(quillon_ui_obj PRIVATE ${QUILLON_WARNINGS})
 target_link_libraries(quillon_ui_obj PUBLIC nlohmann_json::nlohmann_json
   PkgConfig::CAIRO PkgConfig::PANGOCAIRO PkgConfig::SDL2 GIF::GIF JPEG::JPEG)
