@@ -17,9 +17,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QNTextView;
+class WrenSnapshotPromptView;
 class WrenUISnapshotEditController;
 class WrenUserData;
 
@@ -78,11 +80,17 @@ public:
     std::shared_ptr<WrenUISnapshotEditorTopToolsBar> topToolsBar() const { return topToolsBar_; }
     std::shared_ptr<WrenUISnapshotEditorBottomToolsBar> bottomToolsBar() const { return bottomToolsBar_; }
     std::shared_ptr<quillon::ui::View> maskView() const { return maskView_; }
-    std::shared_ptr<quillon::ui::View> promptView() const { return promptView_; }
+    std::shared_ptr<WrenSnapshotPromptView> promptView() const { return promptView_; }
     std::shared_ptr<quillon::ui::View> containerView() const { return containerView_.lock(); }
     std::shared_ptr<QNTextView> commentView() const { return commentView_.lock(); }
     std::shared_ptr<quillon::ui::TextField> contactView() const { return contactView_.lock(); }
     double statusBarHeight() const { return statusBarHeight_; }
+
+    // What replacing `range` of `text` by `replacement` may insert in a field of at most
+    // `limit` characters: the replacement itself, its beginning cut to the room left (a
+    // paste), or nothing when the field is full. Deletions always pass.
+    static std::optional<std::string> limitedReplacement(const std::string& text, quillon::ui::Range range,
+                                                         const std::string& replacement, std::size_t limit);
 
 private:
     struct CommentCard;  // table data source and field delegates of the card
@@ -106,7 +114,7 @@ private:
     double statusBarHeight_ = 0;
     std::shared_ptr<WrenUISnapshotEditor> snapshotEditor_;
     std::shared_ptr<quillon::ui::View> maskView_;
-    std::shared_ptr<quillon::ui::View> promptView_;
+    std::shared_ptr<WrenSnapshotPromptView> promptView_;
     std::shared_ptr<quillon::ui::Image> originalImage_;
     std::shared_ptr<WrenUISnapshotEditorTopToolsBar> topToolsBar_;
     std::shared_ptr<WrenUISnapshotEditorBottomToolsBar> bottomToolsBar_;

@@ -86,12 +86,29 @@ public:
     static double decodeCoordinate(std::uint16_t entry) { return static_cast<std::int16_t>(entry); }
 
     void drawRect(const quillon::ui::Rect& rect) override;
+    void touchesBegan(const quillon::ui::TouchSet& touches, const quillon::ui::Event& event) override;
+    void touchesMoved(const quillon::ui::TouchSet& touches, const quillon::ui::Event& event) override;
+    void touchesEnded(const quillon::ui::TouchSet& touches, const quillon::ui::Event& event) override;
+    // Replays every stroke on the next display pass instead of adding the newest points.
+    void invalidateLayer();
 
 private:
+    // Where the layer's drawing of a track stands: entries before `next` are drawn, and the
+    // pen rests at `last` when a stroke is open.
+    struct TrackCursor {
+        std::uint32_t next = 0;
+        bool penDown = false;
+        quillon::ui::Point last{};
+    };
+    struct Layer;
+
     void setStrokeStyle(quillon::ui::GraphicsContext& context);
     void drawTouchTracks(quillon::ui::GraphicsContext& context);
     void drawTouchTracks(quillon::ui::GraphicsContext& context, const std::uint16_t* points, std::uint32_t total,
-                         const quillon::ui::Image* image);
+                         const quillon::ui::Image* image, TrackCursor& cursor);
+    void appendPenUp();
+    // The dirty rectangle of the entries recorded since the last display pass.
+    void setNeedsDisplayForNewEntries();
     void saveToucheTrack(const quillon::ui::Point& point);
     void setToucheDownTimer();
     void onToucheDownAction();
@@ -105,6 +122,8 @@ private:
     std::unique_ptr<std::uint16_t[]> trackData_;
     std::uint32_t mosaicTrackTotal_ = 0;
     std::unique_ptr<std::uint16_t[]> mosaicTrackData_;
+    std::shared_ptr<quillon::ui::Timer> toucheDownTimer_;
+    std::shared_ptr<quillon::ui::Timer> toucheEndTimer_;
     quillon::ui::Point currentTouchesPoint_{};
     std::shared_ptr<quillon::ui::Image> backgroundImage_;
     bool end_ = true;
@@ -113,4 +132,12 @@ private:
     double lineWidth_ = kDefaultLineWidth;
     quillon::ui::Color lineColor_;
     std::shared_ptr<quillon::ui::Image> mosaicImage_;
+
+    std::unique_ptr<Layer> layer_;
+    bool layerValid_ = false;
+    TrackCursor penCursor_;
+    TrackCursor mosaicCursor_;
+    // Entries already covered by a dirty rectangle.
+    std::uint32_t penDirty_ = 0;
+    std::uint32_t mosaicDirty_ = 0;
 };

@@ -56,6 +56,9 @@ public:
     // Lays the items out again for the current bounds and redraws.
     virtual void update();
     void drawRect(const quillon::ui::Rect& rect) override;
+    void touchesBegan(const quillon::ui::TouchSet& touches, const quillon::ui::Event& event) override;
+    void touchesMoved(const quillon::ui::TouchSet& touches, const quillon::ui::Event& event) override {}
+    void touchesEnded(const quillon::ui::TouchSet& touches, const quillon::ui::Event& event) override;
 
 protected:
     // The first item, in list order, whose rectangle contains the point.
@@ -81,4 +84,7 @@ public:
     explicit WrenUISnapshotEditorBottomToolsBar(const quillon::ui::Rect& frame);
     void reset() override;
     void update() override;
+
+private:
+    void layoutItems();
 };
