@@ -90,9 +90,12 @@ public:
     std::shared_ptr<WrenUISnapshotEditController> snapshotEditController() const { return snapshotEditController_; }
     std::shared_ptr<quillon::ui::SwipeGestureRecognizer> swipeGesture() const { return swipeGesture_; }
     std::shared_ptr<quillon::ui::MotionManager> motionManager() const { return motionManager_; }
-    std::shared_ptr<quillon::ui::AlertView> alert() const { return alert_; }
+    std::shared_ptr<quillon::ui::AlertView> alert() const { return alert_.lock(); }
     std::int64_t toolsBarEvent() const { return toolsBarEvent_; }
     bool isAccelerometerActive() const;
+
+    // The way of feedback from the preferences (0 without preferences).
+    std::int64_t wayOfFeedback() const;
 
     // Tests: the clock the trace's time stamps read (seconds since 1970), null for the real one.
     static void setClockForTesting(double (*clock)());
@@ -104,7 +107,11 @@ private:
     WrenWindowController();
     ~WrenWindowController();
 
-    std::int64_t wayOfFeedback() const;
+    // The application window the flow works in: the key window unless it is of a window
+    // subclass, else the first window. Stored in appWindow_.
+    std::shared_ptr<quillon::ui::Window> chooseWindow();
+    // Puts the trace's replacements into the toolkit's method tables (once).
+    static void installHooks();
     // Collects the device record on the global queue; a submission waits for it (bounded).
     void collectDeviceInfo();
     platform::Value waitForDeviceInfo();
@@ -124,7 +131,7 @@ private:
 
     std::shared_ptr<quillon::ui::SwipeGestureRecognizer> swipeGesture_;
     std::shared_ptr<quillon::ui::MotionManager> motionManager_;
-    std::shared_ptr<quillon::ui::AlertView> alert_;
+    std::weak_ptr<quillon::ui::AlertView> alert_;
 
     mutable std::mutex recordMutex_;
     std::deque<std::string> operationRecord_;
