@@ -6,6 +6,7 @@
 #include "quillon/ui/Application.h"
 #include "quillon/ui/Image.h"
 #include "quillon/ui/MotionManager.h"
+#include "quillon/ui/Screen.h"
 #include "quillon/ui/Timer.h"
 #include "quillon/ui/Window.h"
 
@@ -357,7 +358,12 @@ void step() {
                 continue;
             }
             std::string path = trim(raw.substr(at));
-            auto image = key->snapshotImage();
+            // An alert shows in a window of its own in front of the key window: then the
+            // picture is the screen as a person sees it, the alert included.
+            bool covered = false;
+            for (const auto& w : Application::shared().windows())
+                covered = covered || (w && !w->isHidden() && w->windowLevel() > key->windowLevel());
+            auto image = covered ? Screen::main().capture() : key->snapshotImage();
             if (!image || !writePNG(*image, path)) {
                 skip(lineNumber, "cannot write the snapshot", raw);
                 continue;
