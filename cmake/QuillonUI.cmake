@@ -3,6 +3,15 @@
 # it loads it on demand when the feedback screens start (platform/runtime/ToolkitLoader), so
 # a crash-only host maps none of these libraries. Hosts that build screens of their own link
 # it (Quillon::ui, or quillon-ui.pc).
+# The platform services the UI library uses are exported from libquillon.so (their objects
+# are built with default visibility), so that the process has one main run loop, one
+# logger, one dispatch pool and one notification center.
+foreach(src foundation/Bundle foundation/DateFormat foundation/Files foundation/Logger foundation/Value
+            runtime/DispatchQueue runtime/NotificationCenter runtime/RunLoop runtime/ObjectRuntime
+            runtime/ToolkitLoader system/SystemRoot ui/Screen)
+  set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/src/platform/${src}.cpp PROPERTIES COMPILE_OPTIONS -fvisibility=default)
+endforeach()
+
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(PANGOCAIRO REQUIRED IMPORTED_TARGET pangocairo)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)

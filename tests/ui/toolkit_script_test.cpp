@@ -27,6 +27,7 @@ TEST(EventScript, BadLinesAreNamedAndSkippedAndSnapshotsArePng) {
                              "tap 10\n"
                              "wait -1\n"
                              "swipe sideways\n"
+                             "type nowhere to go\n"
                              "wait 0.01  # a trailing comment\n"
                              "snapshot " + path + "\n"));
     std::string err = testing::internal::GetCapturedStderr();
@@ -34,7 +35,8 @@ TEST(EventScript, BadLinesAreNamedAndSkippedAndSnapshotsArePng) {
     EXPECT_NE(err.find("test:4: expected tap X Y"), std::string::npos);
     EXPECT_NE(err.find("test:5: expected wait SECONDS"), std::string::npos);
     EXPECT_NE(err.find("test:6: expected swipe"), std::string::npos);
-    EXPECT_EQ(EventScript::linesSkipped(), 4);
+    EXPECT_NE(err.find("test:7: no first responder takes the text"), std::string::npos);
+    EXPECT_EQ(EventScript::linesSkipped(), 5);
     EXPECT_EQ(EventScript::commandsDelivered(), 2);
     auto shot = Image::imageWithContentsOfFile(path);
     ASSERT_TRUE(shot);

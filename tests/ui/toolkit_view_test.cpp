@@ -3,6 +3,7 @@
 #include "UiTestSupport.h"
 #include "platform/runtime/ObjectRuntime.h"
 #include "platform/ui/MethodTables.h"
+#include "support/TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -58,6 +59,23 @@ TEST(View, TreeRendersAtScaleWithAlphaHiddenClippingAndTags) {
     child->removeFromSuperview();
     EXPECT_EQ(child->window(), nullptr);
     EXPECT_TRUE(near(screen.window->snapshotImage()->pixelAt(150, 150), 1, 0, 0));
+}
+
+class Card : public View {
+public:
+    Card() : View(Rect(0, 0, 100, 100)) {
+        inner = std::make_shared<View>(Rect(10, 10, 20, 20));
+        addSubview(inner);  // built in the constructor, before any shared_ptr owns the card
+        inner->addGestureRecognizer(std::make_shared<TapGestureRecognizer>());
+    }
+    std::shared_ptr<View> inner;
+};
+
+TEST(View, SubviewsAddedInAConstructorKnowTheirSuperview) {
+    auto card = std::make_shared<Card>();
+    EXPECT_EQ(card->inner->superview(), card);
+    EXPECT_EQ(card->inner->gestureRecognizers().front()->view(), card->inner);
+    EXPECT_EQ(card->inner->convertPointToView({0, 0}, card.get()), (Point{10, 10}));
 }
 
 TEST(View, AutoresizingFollowsTheSuperviewsSize) {
@@ -305,6 +323,13 @@ TEST(AlertView, ShowsAboveTheAppAndReportsTheButtonPressedByScriptOrTap) {
     Rect card = again->cardRect();
     EXPECT_TRUE(near(picture->pixelAt(10, 700), 0.6, 0.6, 0.6, 0.05));  // white under 40 % black
     EXPECT_GT(picture->pixelAt(static_cast<int>(card.midX() * 2), static_cast<int>(card.y() * 2 + 10)).red, 0.9);
+    // The script's snapshot of the key window shows the alert over it.
+    const std::string shot = testenv::makeTempDir() + "/alert.png";
+    ASSERT_TRUE(uitest::play("snapshot " + shot + "\n"));
+    auto scripted = Image::imageWithContentsOfFile(shot);
+    ASSERT_TRUE(scripted);
+    EXPECT_TRUE(near(scripted->pixelAt(10, 700), 0.6, 0.6, 0.6, 0.05));
+    EXPECT_GT(scripted->pixelAt(static_cast<int>(card.midX() * 2), static_cast<int>(card.y() * 2 + 10)).red, 0.9);
     Rect ok = again->buttonRect(1);
     ASSERT_TRUE(uitest::play("tap " + std::to_string(ok.midX()) + " " + std::to_string(ok.midY()) + "\n"));
     EXPECT_EQ(chooser.chosen, (std::vector<std::int64_t>{2, 1}));
