@@ -2,6 +2,7 @@
 // reached with the screenshot, the commit and the "sent" prompt, the operation trace and its
 // hooks, the snapshot class, the prompts, the placeholder text view and animated GIFs.
 #include "GifWriter.h"
+#include "Wren/WrenLoader.h"
 #include "Wren/WrenPreferences.h"
 #include "Wren/WrenWindowControllerDelegate.h"
 #include "Wren/ui/ImageAnimatedGIF.h"
@@ -16,6 +17,7 @@
 #include "platform/runtime/ObjectRuntime.h"
 #include "platform/runtime/RunLoop.h"
 #include "support/TestEnv.h"
+#include "wren/Wren.h"
 
 #include <gtest/gtest.h>
 
@@ -255,6 +257,30 @@ TEST(WrenFlow, SwipeRecogniserAttachedOnceAndOnAppearingScreens) {
 
     flow.wc.switchWayOfFeedback(3);
     EXPECT_FALSE(flow.wc.isAccelerometerActive());
+}
+
+TEST(WrenFlow, LoaderStartsTheTriggerOnlyWithTheReportUI) {
+    for (bool reportUI : {false, true}) {
+        ui::MotionManager::setSimulated(true);
+        auto window = std::make_shared<ui::Window>();
+        window->setRootViewController(std::make_shared<ui::ViewController>());
+        window->makeKeyAndVisible();
+        WrenConfig config = WrenConfig::defaultConfig();
+        config.enabledShake = false;
+        config.enabledReportUI = reportUI;
+        Wren::init("flow-key", config);
+        runFor(0.1);
+        WrenScreens* screens = WrenLoader::sharedInstance().loadedScreens(false);
+        if (!reportUI) {
+            EXPECT_EQ(screens, nullptr);
+            continue;
+        }
+        ASSERT_EQ(screens, &WrenWindowController::sharedInstance());
+        EXPECT_TRUE(WrenWindowController::sharedInstance().isAccelerometerActive());
+        Wren::switchWayOfFeedback(1);
+        EXPECT_FALSE(WrenWindowController::sharedInstance().isAccelerometerActive());
+        EXPECT_EQ(attachedCount(window->rootViewController()->view(), WrenWindowController::sharedInstance().swipeGesture()), 1u);
+    }
 }
 
 TEST(WrenTrace, TapsScreensLimitPausesAndTimeStamps) {
