@@ -2,6 +2,7 @@
 // reached with the screenshot, the commit and the "sent" prompt, the operation trace and its
 // hooks, the snapshot class, the prompts, the placeholder text view and animated GIFs.
 #include "GifWriter.h"
+#include "Wren/WrenLoader.h"
 #include "Wren/WrenPreferences.h"
 #include "Wren/WrenWindowControllerDelegate.h"
 #include "Wren/ui/ImageAnimatedGIF.h"
@@ -16,6 +17,7 @@
 #include "platform/runtime/ObjectRuntime.h"
 #include "platform/runtime/RunLoop.h"
 #include "support/TestEnv.h"
+#include "wren/Wren.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +40,13 @@ bool runUntil(const std::function<bool()>& done, double seconds = 3.0) {
         platform::RunLoop::main().runOnce(0.01);
     }
     return true;
+}
+
+void expectNear(const ui::Rect& a, const ui::Rect& b) {
+    EXPECT_NEAR(a.x(), b.x(), 1e-9);
+    EXPECT_NEAR(a.y(), b.y(), 1e-9);
+    EXPECT_NEAR(a.width(), b.width(), 1e-9);
+    EXPECT_NEAR(a.height(), b.height(), 1e-9);
 }
 
 void runFor(double seconds) { platform::RunLoop::main().runFor(seconds); }
@@ -250,6 +259,30 @@ TEST(WrenFlow, SwipeRecogniserAttachedOnceAndOnAppearingScreens) {
     EXPECT_FALSE(flow.wc.isAccelerometerActive());
 }
 
+TEST(WrenFlow, LoaderStartsTheTriggerOnlyWithTheReportUI) {
+    for (bool reportUI : {false, true}) {
+        ui::MotionManager::setSimulated(true);
+        auto window = std::make_shared<ui::Window>();
+        window->setRootViewController(std::make_shared<ui::ViewController>());
+        window->makeKeyAndVisible();
+        WrenConfig config = WrenConfig::defaultConfig();
+        config.enabledShake = false;
+        config.enabledReportUI = reportUI;
+        Wren::init("flow-key", config);
+        runFor(0.1);
+        WrenScreens* screens = WrenLoader::sharedInstance().loadedScreens(false);
+        if (!reportUI) {
+            EXPECT_EQ(screens, nullptr);
+            continue;
+        }
+        ASSERT_EQ(screens, &WrenWindowController::sharedInstance());
+        EXPECT_TRUE(WrenWindowController::sharedInstance().isAccelerometerActive());
+        Wren::switchWayOfFeedback(1);
+        EXPECT_FALSE(WrenWindowController::sharedInstance().isAccelerometerActive());
+        EXPECT_EQ(attachedCount(window->rootViewController()->view(), WrenWindowController::sharedInstance().swipeGesture()), 1u);
+    }
+}
+
 TEST(WrenTrace, TapsScreensLimitPausesAndTimeStamps) {
     setenv("TZ", "UTC", 1);
     tzset();
@@ -428,7 +461,7 @@ TEST(QNTextViewTest, Placeholder) {
     ui::Screen::main().displayIfNeeded();
     EXPECT_EQ(plain->placeHolderLabel(), nullptr);
     plain->setText("x");
-    EXPECT_EQ(plain->viewWithTag(QNTextView::kPlaceholderTag), plain);  // no label, only itself
+    EXPECT_EQ(plain->viewWithTag(QNTextView::kPlaceholderTag), nullptr);
 
     auto label = field->placeHolderLabel();
     ASSERT_NE(label, nullptr);
@@ -449,23 +482,23 @@ TEST(WrenPrompts, GeometryPortraitLandscapeAndResources) {
     Flow flow;
     auto host = flow.root->view();
     auto prompt = WrenSnapshotPromptView::showInView(host);
-    EXPECT_EQ(prompt->frame(), ui::Rect(84.375, 233.45, 206.25, 200.1));
+    expectNear(prompt->frame(), ui::Rect(84.375, 233.45, 206.25, 200.1));
     EXPECT_FALSE(prompt->isUserInteractionEnabled());
     ASSERT_NE(prompt->handView(), nullptr);
     EXPECT_GT(prompt->handView()->image()->images().size(), 1u);
-    EXPECT_EQ(prompt->handView()->frame().origin.y, (200.1 - 100.05) / 6.0);
+    EXPECT_NEAR(prompt->handView()->frame().origin.y, (200.1 - 100.05) / 6.0, 1e-9);
     prompt->hide();
     EXPECT_EQ(prompt->superview(), nullptr);
 
     auto report = WrenReportPromptView::showInView(host);
-    EXPECT_EQ(report->frame(), prompt->frame());
+    expectNear(report->frame(), prompt->frame());
     EXPECT_EQ(report->borderWidth(), 1.0);
     report->hide();
     EXPECT_TRUE(runUntil([&] { return report->superview() == nullptr; }, 2.0));
 
     ui::Screen::main().setBounds(ui::Size{667, 375}, 2.0);
     auto wide = std::make_shared<ui::View>(ui::Rect(0, 0, 667, 375));
-    EXPECT_EQ(WrenReportPromptView::frameInHost(wide->bounds()), ui::Rect(216.775, 93.75, 233.45, 187.5));
+    expectNear(WrenReportPromptView::frameInHost(wide->bounds()), ui::Rect(216.775, 93.75, 233.45, 187.5));
 
     // Without the animation anywhere the hint has its lines and no image.
     setenv("QUILLON_UI_RESOURCE_PATH", testenv::makeTempDir("empty").c_str(), 1);

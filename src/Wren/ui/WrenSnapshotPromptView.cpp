@@ -3,7 +3,6 @@
 #include "Wren/ui/ImageAnimatedGIF.h"
 #include "Wren/ui/QNCGContextAddRoundRect.h"
 #include "Wren/ui/WrenReportPromptView.h"
-#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Files.h"
 
 namespace ui = quillon::ui;
