@@ -7,9 +7,6 @@
 #include <optional>
 #include <string>
 
-// Reachable from the UI library: the edit screen reads and writes the record.
-#pragma GCC visibility push(default)
-
 class WrenUserData {
 public:
     std::int64_t promptCount = 0;  // kept, not used
@@ -21,5 +18,3 @@ public:
     bool archiveRootObject(const std::string& path) const;
     static std::optional<WrenUserData> unarchiveObjectWithFile(const std::string& path);
 };
-
-#pragma GCC visibility pop
