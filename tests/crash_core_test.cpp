@@ -3,7 +3,9 @@
 // extensions' notices.
 #include "platform/runtime/DarwinNotifyCenter.h"
 #include "reliclass/QuillonConfiguration.h"
+#include "platform/foundation/Bundle.h"
 #include "reliclass/QuillonCustomizedException.h"
+#include "reliclass/QuillonCustomizedReportManager.h"
 #include "reliclass/QuillonDataFileManager.h"
 #include "reliclass/QuillonLogDataManager.h"
 #include "reliclass/QuillonReportDataUnit.h"
@@ -17,7 +19,10 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <exception>
+#include <thread>
 #include <stdexcept>
 #include <regex>
 #include <vector>
@@ -426,4 +431,129 @@ TEST_F(AppexTest, ObservingANameTwiceLeavesOneSubscription) {
     EXPECT_EQ(center.observerCount("qlmon.appex.crashed"), 1u);
     unit.removeDarwinNotficationWithIdentifier("qlmon.appex.crashed");
     EXPECT_EQ(center.observerCount("qlmon.appex.crashed"), 0u);
+}
+
+// ------------------------------------------------------------------ shared fields under load
+
+TEST(CoordinatorRaceTest, UserAndExtensionFieldsChangeSafelyWhileReportsAreBuilt) {
+    testenv::useHosts("127.0.0.1:1");
+    testenv::setOnline(false);
+    auto& unit = QuillonReportDataUnit::shareStance();
+    unit.setQuillonUserInfo(std::string("user-start"));
+    constexpr int kRounds = 20;
+    std::atomic<bool> stop{false};
+    std::thread users([&] {
+        for (int i = 0; !stop.load(); ++i) unit.setQuillonUserInfo("user-" + std::to_string(i));
+    });
+    std::thread notices([&] {  // extension crash notices, each with its own extension
+        for (int i = 0; i < kRounds; ++i) {
+            Value payload = Value::parse(R"({"exception":{"name":"Ext","reason":"r","stacktrace":"t"}})");
+            payload["info"] = {{"CFBundleExecutable", "Ext" + std::to_string(i)},
+                               {"CFBundleIdentifier", "org.ext" + std::to_string(i)}};
+            unit.handleNotification({QuillonReportDataUnit::kAppexCrashedNotification, &unit, payload}, 0);
+        }
+    });
+    std::thread customized([&] {
+        for (int i = 0; i < kRounds; ++i)
+            QuillonCustomizedReportManager::defaultManager().reportCustomizedException(1, "m", "trace " + std::to_string(i));
+    });
+    std::vector<Value> hostRecords;  // the crash path's reads and the host's crash, meanwhile
+    for (int i = 0; i < kRounds; ++i) hostRecords.push_back(unit.userAndBreadcrumbs());
+    unit.reportDataToServer(0, platform::Exception("Host", "r"), std::nullopt, false);
+    notices.join();
+    customized.join();
+    stop = true;
+    users.join();
+
+    const std::string hostId = platform::Bundle::main().infoString("CFBundleIdentifier").value_or("");
+    for (const auto& csc : hostRecords) EXPECT_EQ(csc[0]["une"].get<std::string>().rfind("user-", 0), 0u);
+    for (const auto& s : storedCrashes()) {  // the host's record names the host, each extension's one extension
+        if (s["body"]["data"]["name"] == "Host") {
+            EXPECT_EQ(s["body"]["dei"]["pgn"], hostId);
+            EXPECT_EQ(s["body"]["dei"]["expid"], "");
+            continue;
+        }
+        const std::string app = s["body"]["dei"]["appnm"];
+        ASSERT_EQ(app.rfind("Ext", 0), 0u) << s;
+        EXPECT_EQ(s["body"]["dei"]["pgn"], "org.ext" + app.substr(3));
+    }
+    auto pool = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::exceptionDataPath());
+    ASSERT_TRUE(testenv::waitUntil([&] { return pool.getExceptionDataCount() == kRounds; }));
+    for (const auto& entry : pool.getExceptionDatas()) {
+        if (!entry.is_object()) continue;
+        EXPECT_EQ(entry["post"]["dei"]["pgn"], hostId);
+    }
+}
+
+// ------------------------------------------------------------------ the throw-site hook
+
+namespace {
+
+// Counts the frames it leaves while an exception unwinds them.
+struct UnwindWitness {
+    int* unwound;
+    ~UnwindWitness() {
+        if (std::uncaught_exceptions() == 1) ++*unwound;
+    }
+};
+
+__attribute__((noinline)) int throwFrom(int depth, int* unwound) {
+    UnwindWitness witness{unwound};
+    if (depth == 0) throw std::out_of_range("deep");
+    return throwFrom(depth - 1, unwound) + 1;
+}
+
+// Four threads of throws: through 20 frames, rethrown, carried in an exception_ptr.
+int throwHeavily() {
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&good] {
+            for (int i = 0; i < 200; ++i) {
+                int unwound = 0;
+                try {
+                    throwFrom(20, &unwound);
+                } catch (const std::out_of_range& e) {
+                    good += unwound == 21 && std::string(e.what()) == "deep";
+                }
+                try {
+                    try {
+                        throw 7;
+                    } catch (int) {
+                        throw;
+                    }
+                } catch (int v) {
+                    good += v == 7;
+                }
+                std::exception_ptr kept;
+                try {
+                    throw std::runtime_error("kept");
+                } catch (...) {
+                    kept = std::current_exception();
+                }
+                try {
+                    std::rethrow_exception(kept);
+                } catch (const std::runtime_error& e) {
+                    good += std::string(e.what()) == "kept" && std::uncaught_exceptions() == 0;
+                }
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    return good.load();
+}
+
+}  // namespace
+
+TEST(ThrowSiteTest, ExceptionsWorkWithTheHookWhetherOrNotTheRuntimeThrowIsFound) {
+    quillon::throwsite::setEnabled(true);
+    for (bool runtimeThrowFound : {true, false}) {
+        if (!runtimeThrowFound) quillon::throwsite::forgetRuntimeThrowForTesting();
+        EXPECT_EQ(throwHeavily(), 4 * 200 * 3) << runtimeThrowFound;
+        try {
+            throw std::logic_error("where");
+        } catch (const std::logic_error& e) {
+            EXPECT_GE(QuillonUncaughtExceptionHandler::throwSiteAddresses(&e).size(), 2u) << runtimeThrowFound;
+        }
+    }
 }

@@ -4,16 +4,24 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Files.h"
 #include "platform/foundation/Value.h"
+#include "reliclass/QuillonConfiguration.h"
 #include "reliclass/QuillonDataFileManager.h"
 #include "support/Collector.h"
+#include "support/CrashFixtures.h"
 #include "support/HostProcess.h"
 #include "support/TestEnv.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -261,3 +269,101 @@ TEST(CrashHostTest, ExtensionCrashNoticeIsReportedFromTheGroupContainer) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------------ hardening of the crash path
+
+namespace {
+
+// A configuration saved by an earlier run, as the host will load it at launch.
+void saveServerTimeout(std::int64_t to) {
+    auto& config = QuillonConfiguration::shareConfiguration();
+    config.to = to;
+    config.configRequestTime = static_cast<double>(std::time(nullptr));
+    ASSERT_TRUE(config.saveConfigurationToFile());
+}
+
+// Accepts connections (in the kernel's backlog) and never answers.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd_, 16) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            ADD_FAILURE() << "no listening socket";
+        port_ = ntohs(addr.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(CrashHardeningTest, ASecondCrashWaitsForTheReportInProgress) {
+    // A server that takes the connection and never reads it: the first report's send outlasts
+    // the hand-off, during which the second thread faults.
+    SilentServer server;
+    CrashHost host(server.host());
+    testenv::HostResult r = host.run("two-threads");
+    ASSERT_EQ(r.exitCode(), 246) << describe(r);
+    auto stored = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::crashDataPath()).getReportData();
+    ASSERT_EQ(stored.size(), 1u) << describe(r);
+    EXPECT_EQ(stored[0]["body"]["data"]["name"], "exception Signal");
+    EXPECT_EQ(stored[0]["body"]["data"]["et"].get<std::string>().rfind("Application received signal SIGSEGV\n", 0), 0u);
+}
+
+TEST(CrashHardeningTest, AServerThatNeverAnswersLeavesTheCrashStoredWithinTheBudget) {
+    testenv::Collector collector({"--answer", "noanswer"});
+    CrashHost host(collector.host());
+    saveServerTimeout(0);  // no usable time-out from the server
+    testenv::HostResult r = host.run("segv");
+    ASSERT_EQ(r.exitCode(), 246) << describe(r);
+    ASSERT_EQ(CrashHost::storedCrashes(), 1) << describe(r);
+}
+
+TEST(CrashHardeningTest, AHostThatNeverRunsTheMainLoopIsStillCovered) {
+    testenv::Collector collector;
+    CrashHost host(collector.host());
+    testenv::HostResult r = host.run("no-loop");
+    ASSERT_EQ(r.exitCode(), 246) << describe(r);
+    EXPECT_EQ(crashRecords(collector.records()).size(), 1u);
+    EXPECT_EQ(count(r.err, "the main run loop did not run"), 1u) << r.err;
+}
+
+TEST(CrashHardeningTest, AnIgnoredSigpipeStaysIgnored) {
+    testenv::Collector collector;
+    CrashHost host(collector.host());
+    testenv::HostResult r = host.run("pipe-ignored");
+    ASSERT_EQ(r.exitCode(), 0) << describe(r);
+    EXPECT_THAT(r.out, HasSubstr("EPIPE"));
+    EXPECT_TRUE(crashRecords(collector.records()).empty());
+}
+
+TEST(CrashHardeningTest, AForkedChildWorksInTheBackgroundAndIsReported) {
+    testenv::Collector collector;
+    CrashHost host(collector.host());
+    testenv::HostResult r;
+    // The sanitizer's own threads do not survive a fork either; let the child go on.
+    testenv::withChildSanitizerOptions("die_after_fork=0", [&] { r = host.run("fork"); });
+    ASSERT_EQ(r.exitCode(), 246) << describe(r);
+    EXPECT_THAT(r.out, HasSubstr("child async: done"));
+    ASSERT_TRUE(waitForRecord(collector, [](const platform::Value& r) {
+        if (platform::textOrEmpty(r, "item_ac") != "submit") return false;
+        for (const auto& crumb : r["body"]["data"]["csc"][1]["bbs"])
+            if (crumb["nm"] == "in the forked child") return true;
+        return false;
+    }, 5));
+}

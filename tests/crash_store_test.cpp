@@ -1,13 +1,21 @@
 // The crash side's property-list store: queues, limits, failure counts, the exception pool,
 // and what happens to damaged or unwritable files.
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Files.h"
 #include "reliclass/QuillonConfiguration.h"
 #include "reliclass/QuillonDataFileManager.h"
+#include "support/CrashFixtures.h"
+#include "support/HostProcess.h"
 
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 using platform::Value;
@@ -266,4 +274,70 @@ TEST(RuntimeConfiguration, DefaultsApplySaveAndReload) {
     // nil: nothing applied, nothing saved.
     config.updateConfigurationWithDic(Value());
     EXPECT_EQ(config.up, -1);
+}
+
+// The store keeps what it last read or wrote, and must still see every change made behind
+// its back: a replacement by another writer, an in-place rewrite, a removal.
+TEST(CrashStore, ChangesByOtherWritersAreSeenAfterAnyRead) {
+    auto store = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::crashDataPath());
+    auto other = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::initDataPath());
+    ASSERT_TRUE(store.saveReportData(payload("mine")));
+    ASSERT_TRUE(other.saveReportData(payload("theirs")));
+    ASSERT_EQ(tags(store.getReportData()), (std::vector<std::string>{"mine"}));
+
+    // Replaced by a new file (what every writer does).
+    ASSERT_TRUE(platform::fs::writeAtomically(store.filePath(), *platform::fs::readFile(other.filePath())));
+    EXPECT_EQ(tags(store.getReportData()), (std::vector<std::string>{"theirs"}));
+    ASSERT_TRUE(store.saveReportData(payload("next")));
+    EXPECT_EQ(tags(store.getReportData()), (std::vector<std::string>{"next", "theirs"}));
+
+    // Rewritten in place, same file.
+    Value root = readRoot(other.filePath());
+    root["datalist"][0]["1000"]["body"]["tag"] = "rewritten in place";
+    {
+        std::ofstream out(store.filePath(), std::ios::trunc);
+        out << *platform::toXMLPropertyList(root);
+    }
+    EXPECT_EQ(tags(store.getReportData()), (std::vector<std::string>{"rewritten in place"}));
+
+    // Removed: the next operation starts a fresh list.
+    ASSERT_TRUE(platform::fs::removeFile(store.filePath()));
+    EXPECT_EQ(store.getCacheRecordCount(), 0);
+
+TEST(CrashStore, AMissingFileIsCreatedUnderTheLockSoNoFirstSaveIsLost) {
+    // The child saves into this test's sandbox.
+    const std::string bundle = testenv::makeTempDir("store-bundle");
+    testenv::writeInfoPlist(bundle, "org.example.store-race", "127.0.0.1:1");
+    platform::Bundle::main().reloadFrom(bundle);
+    const std::string path = QuillonDataFileManager::initDataPath();
+    const std::string dir = platform::fs::deletingLastPathComponent(path);
+    ASSERT_TRUE(platform::fs::createDirectories(dir, 0700));
+    ASSERT_FALSE(platform::fs::fileExists(path));
+
+    // While another user holds the store's lock, first users (two threads here, two in a
+    // child process) wait for it rather than create the file behind its back.
+    const int lockFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
+    std::vector<std::thread> savers;
+    for (int t = 0; t < 2; ++t)
+        savers.emplace_back([path, t] {
+            QuillonDataFileManager::fileManagerWith(path).saveReportData(payload("thread-" + std::to_string(t)));
+        });
+    testenv::HostProcess child({testenv::executableDirectory() + "/crash_child", bundle, "offline", "store-save"},
+                               testenv::makeTempDir("store-child"));
+    EXPECT_FALSE(testenv::waitUntil([&] { return platform::fs::fileExists(path); }, 0.5));
+    // The lock holder is a first user too: it creates the file and saves into it.
+    Value root = platform::dict();
+    root["cacheCount"] = 1;
+    root["datalist"] = platform::array();
+    root["datalist"].push_back({{"1000", payload("holder")}, {"uploadfailed", 0}, {"dataId", "1000"}});
+    ASSERT_TRUE(platform::fs::writeAtomically(path, *platform::toXMLPropertyList(root), 0600));
+    ::close(lockFd);
+
+    for (auto& t : savers) t.join();
+    EXPECT_EQ(child.wait(30).exitCode(), 0);
+    std::vector<std::string> got;
+    for (const auto& p : QuillonDataFileManager::fileManagerWith(path).getReportData())
+        got.push_back(p["body"]["tag"]);
+    EXPECT_THAT(got, ::testing::UnorderedElementsAre("holder", "thread-0", "thread-1", "child-1", "child-2"));
 }

@@ -211,8 +211,10 @@ TEST(DeviceRecords, ExtensionModeDescribesTheExtension) {
     EXPECT_EQ(r["uuid"], "");   // null counts as missing
     EXPECT_EQ(keysOf(r).size(), 14u);
 
-    config.appexInfo["NSExtensionPointIdentifier"] = "com.apple.share-services";
-    config.appexInfo["UUID"] = "ABC";
+    platform::Value info = config.appexInfo;
+    info["NSExtensionPointIdentifier"] = "com.apple.share-services";
+    info["UUID"] = "ABC";
+    config.appexInfo = info;
     r = QuillonDeviceInfo::getDeviceInfo();
     EXPECT_EQ(r["expid"], "com.apple.share-services");
     EXPECT_EQ(r["uuid"], "ABC");

@@ -315,7 +315,7 @@ TEST_F(QuillonApiTest, ServerBarDropsUserBreadcrumbsAndExceptions) {
     Quillon::leaveBreadcrumbWithFormat("barred %d", 1);
     Quillon::reportCustomizedException(1, "barred message", "barred trace");
     Quillon::reportCustomizedException(std::runtime_error("barred"), "msg");
-    EXPECT_FALSE(QuillonReportDataUnit::shareStance().user.has_value());
+    EXPECT_FALSE(QuillonReportDataUnit::shareStance().user.load().has_value());
     EXPECT_EQ(trail->cacheLogs().size(), 1u);
     EXPECT_EQ(poolCount(), poolBefore);
 

@@ -3,6 +3,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Files.h"
 #include "platform/net/Reachability.h"
+#include "platform/net/URLSession.h"
 #include "reliclass/QuillonConfiguration.h"
 #include "reliclass/QuillonDataFileManager.h"
 #include "reliclass/QuillonNetworkBuilder.h"
@@ -39,6 +40,8 @@ protected:
         platform::Bundle::main().reloadFrom(dir);
         platform::setReachabilitySource(std::make_shared<FixedFlags>(platform::kReachabilityReachable));
         QuillonReportDataUnit::shareStance().appKey = "uploader-key";
+        // As after a launch's first request: the crash-time send never loads the HTTP library.
+        ASSERT_TRUE(platform::URLSession::loadTransport());
     }
     void TearDown() override { platform::setReachabilitySource(nullptr); }
 
@@ -89,6 +92,20 @@ TEST_F(UploaderTest, SyncSendSucceedsAndFailsOnBadAnswers) {
     EXPECT_FALSE(send());
     collector_->setPolicy(Value::parse(R"({"mode":"http500"})"));
     EXPECT_FALSE(send());
+}
+
+// A crash before any request loaded the HTTP library: the send fails at once, without
+// loading it, so the report is stored as offline.
+TEST(UploaderCrashPath, SyncSendBeforeTheHTTPLibraryIsLoadedFailsAtOnce) {
+    testenv::Collector collector;
+    QuillonReportDataUnit::shareStance().appKey = "uploader-key";
+    auto request = QuillonNetworkBuilder::defaultBuilder().buildRequestWithReprotAction("submit");
+    request.url = "http://" + collector.host() + "/cpi/crash";
+    request.body = "{}";
+    ASSERT_FALSE(platform::URLSession::transportLoaded());
+    EXPECT_FALSE(QuillonReportDataManager::defaultManager().reportSyncData(request));
+    EXPECT_FALSE(platform::URLSession::transportLoaded());
+    EXPECT_EQ(collector.records().size(), 0u);
 }
 
 TEST_F(UploaderTest, SyncSendGivesUpAfterTheConfiguredTimeOut) {

@@ -6,8 +6,11 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Files.h"
 #include "platform/foundation/Logger.h"
+#include "platform/net/URLSession.h"
+#include "platform/runtime/DispatchQueue.h"
 #include "reliclass/QuillonConfiguration.h"
 #include "reliclass/QuillonCustomizedReportManager.h"
+#include "reliclass/QuillonDeviceInfo.h"
 #include "reliclass/QuillonGuard.h"
 #include "reliclass/QuillonLogDataManager.h"
 #include "reliclass/QuillonReportDataUnit.h"
@@ -25,6 +28,14 @@
 #include <vector>
 
 namespace {
+
+// Work a crash would otherwise do, done now off the main thread: the device record's fields
+// that cannot change, and the HTTP library that the launch's requests (registration,
+// configuration) are about to need, so that a crash soon after can be sent.
+void prepareDeviceFields() {
+    platform::DispatchQueue::global().async([] { QuillonDeviceInfo::prepareFixedFields(); });
+    if (QuillonConfiguration::shareConfiguration().up.load() != -1) platform::URLSession::shared().startLoading();
+}
 
 constexpr const char* kSDKVersion = "2.1.3";
 
@@ -71,6 +82,7 @@ void Quillon::init(const String& appKey, const String& channel, const QuillonCon
             initQuillonConfig(config);
             QuillonLogDataManager::sharedInstance();
             QuillonReportDataUnit::shareStance().initReportInterface(key, channel);
+            prepareDeviceFields();
         }
         platform::log(platform::format("[QUILLON INFO] (%s) init finished!\n", kSDKVersion));
     });
@@ -95,6 +107,7 @@ void Quillon::init(const String& appKey, const String& groupId, const String& ch
             initQuillonConfig(config);
             QuillonLogDataManager::sharedInstance();
             QuillonReportDataUnit::shareStance().initReportInterface(key, groupId, channel);
+            prepareDeviceFields();
         }
         platform::log(platform::format("[QUILLON INFO] (%s) init finished!\n", kSDKVersion));
     });
@@ -170,11 +183,11 @@ void Quillon::reportCustomizedException(const std::exception& exception, const S
             return;
         }
         // A plain C++ exception carries no return addresses: name it after its dynamic type,
-        // and take the stack of its throw when the library recorded it (once the crash
-        // handlers are installed), else the stack of this report.
+        // and take the stack of this report, behind the throw site when the library recorded
+        // it (once the crash handlers are installed).
         platform::Exception converted(demangle(typeid(exception).name()), exception.what());
         std::vector<void*> addresses = QuillonUncaughtExceptionHandler::throwSiteAddresses(&exception);
-        if (addresses.empty() && count > 1) addresses.assign(frames + 1, frames + count);
+        if (count > 1) addresses.insert(addresses.end(), frames + 1, frames + count);
         converted.setCallStackReturnAddresses(std::move(addresses));
         QuillonCustomizedReportManager::defaultManager().reportCustomizedException(converted, 0, message);
     });

@@ -14,6 +14,7 @@ using platform::Value;
 
 namespace {
 std::atomic<bool> gLogEnabled{false};
+thread_local const QuillonConfiguration::AppexRecord* tAppexRecord = nullptr;
 
 std::string numberText(std::int64_t v) { return std::to_string(v); }
 }  // namespace
@@ -22,6 +23,21 @@ QuillonConfiguration& QuillonConfiguration::shareConfiguration() {
     static QuillonConfiguration* instance = new QuillonConfiguration;
     return *instance;
 }
+
+QuillonConfiguration::AppexRecord QuillonConfiguration::appexForRecord() const {
+    if (tAppexRecord) return *tAppexRecord;
+    AppexRecord shared;
+    shared.appex = appex.load();
+    if (shared.appex) shared.info = appexInfo.load();
+    return shared;
+}
+
+QuillonConfiguration::AppexScope::AppexScope(bool isAppex, platform::Value info)
+    : record_{isAppex, std::move(info)}, outer_(tAppexRecord) {
+    tAppexRecord = &record_;
+}
+
+QuillonConfiguration::AppexScope::~AppexScope() { tAppexRecord = outer_; }
 
 QuillonConfiguration::QuillonConfiguration() {
     po = 0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/foundation/Value.h"
+#include "reliclass/QuillonGuardedValue.h"
 
 #include <atomic>
 #include <cstdint>
@@ -47,9 +48,32 @@ public:
     bool useLocationInfo = false;
     bool reportOnlyWIFI = false;
     bool printLogForDebug = false;
-    // Set while a report of an application extension is being assembled.
-    bool appex = false;
-    platform::Value appexInfo;  // null when unset
+    // Whether the last report was an application extension's, and the extension's own
+    // fields (null when unset); written by the notice handler and the report paths.
+    std::atomic<bool> appex{false};
+    QuillonGuardedValue<platform::Value> appexInfo;
+
+    // What a device record built on the calling thread describes.
+    struct AppexRecord {
+        bool appex = false;
+        platform::Value info;
+    };
+    // The report being assembled on this thread when there is one (see AppexScope), else the
+    // shared fields above.
+    AppexRecord appexForRecord() const;
+    // Fixes what the device records built on this thread describe while it lives, so that a
+    // report never mixes the host's fields with an extension's.
+    class AppexScope {
+    public:
+        AppexScope(bool appex, platform::Value info);
+        ~AppexScope();
+        AppexScope(const AppexScope&) = delete;
+        AppexScope& operator=(const AppexScope&) = delete;
+
+    private:
+        AppexRecord record_;
+        const AppexRecord* outer_;
+    };
 
 private:
     QuillonConfiguration();

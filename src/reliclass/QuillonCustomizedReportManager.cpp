@@ -1,6 +1,7 @@
 #include "reliclass/QuillonCustomizedReportManager.h"
 
 #include "platform/foundation/Logger.h"
+#include "platform/runtime/DispatchQueue.h"
 #include "reliclass/QuillonConfiguration.h"
 #include "reliclass/QuillonCustomizedException.h"
 #include "reliclass/QuillonDataFileManager.h"
@@ -99,6 +100,7 @@ void QuillonCustomizedReportManager::handle(std::uint64_t type, const platform::
 
         auto& config = QuillonConfiguration::shareConfiguration();
         config.appex = false;
+        QuillonConfiguration::AppexScope hostRecord(false, Value());
 
         Value record = platform::dict();
         record["dei"] = QuillonDeviceInfo::getDeviceInfo();
@@ -120,15 +122,29 @@ void QuillonCustomizedReportManager::handle(std::uint64_t type, const platform::
         if (QuillonConfiguration::isLogEnabled())
             QuillonConfiguration::logWithLevel(4, "Exception Data:%s", platform::describe(entry).c_str());
 
+        // The total comes from the save itself: no second pass over the pool.
+        std::uint64_t total = 0;
         const std::string path = QuillonDataFileManager::exceptionDataPath();
-        QuillonDataFileManager::fileManagerWith(path).saveException(entry, identifier, config.ep);
-        handleCount_.store(QuillonDataFileManager::fileManagerWith(path).getExceptionDataCount());
-        if (handleCount_.load() >= static_cast<std::uint64_t>(config.ep)) reportDataToServer();
+        if (!QuillonDataFileManager::fileManagerWith(path).saveException(entry, identifier, config.ep, &total))
+            total = QuillonDataFileManager::fileManagerWith(path).getExceptionDataCount();
+        handleCount_.store(total);
+        if (total >= static_cast<std::uint64_t>(config.ep)) sendPoolInBackground();
     });
 }
 
-void QuillonCustomizedReportManager::reportDataToServer() {
-    quillon::guarded([&] {
+void QuillonCustomizedReportManager::sendPoolInBackground() {
+    // One batch at a time: while one is being built or awaits its answer, later reports only
+    // add to the pool, which that batch's answer leaves for the next trigger.
+    if (sendInFlight_.exchange(true)) return;
+    platform::DispatchQueue::global().async([this] {
+        if (!sendPool([this] { sendInFlight_.store(false); })) sendInFlight_.store(false);
+    });
+}
+
+void QuillonCustomizedReportManager::reportDataToServer() { sendPool(nullptr); }
+
+bool QuillonCustomizedReportManager::sendPool(std::function<void()> answered) {
+    return quillon::guarded([&] {
         platform::URLRequest request = QuillonNetworkBuilder::defaultBuilder().buildRequestWithReprotAction("submore");
         const Value pool = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::exceptionDataPath())
                                .getExceptionDatas();
@@ -147,14 +163,20 @@ void QuillonCustomizedReportManager::reportDataToServer() {
                 identifiers.push_back(identifierFor(data ? *data : Value()));
             }
         }
-        if (body.empty()) return;
+        if (body.empty()) return false;
         const std::string text = platform::toJSON(body, true);
         QuillonConfiguration::logWithLevel(4, "body data:%s", text.c_str());
         request.body = text;
         QuillonReportDataManager::defaultManager().reportData(
-            std::move(request), [identifiers = std::move(identifiers)](
+            std::move(request), [identifiers = std::move(identifiers), answered = std::move(answered)](
                                     const std::optional<platform::HTTPResponse>&, const std::optional<std::string>& data,
                                     const std::optional<platform::URLError>& error) {
+                struct Done {
+                    const std::function<void()>& f;
+                    ~Done() {
+                        if (f) f();
+                    }
+                } done{answered};
                 if (error) return;
                 QuillonConfiguration::logWithLevel(4, "response data:%s", data ? data->c_str() : "(null)");
                 if (!QuillonReportDataManager::isSuccessAnswer(data)) return;
@@ -162,7 +184,8 @@ void QuillonCustomizedReportManager::reportDataToServer() {
                 QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::exceptionDataPath())
                     .deleteExceptionDatas(identifiers);
             });
-    });
+        return true;
+    }, false);
 }
 
 bool QuillonCustomizedReportManager::isHaveException(const std::string& identifier) {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,6 +45,13 @@ public:
 private:
     QuillonCustomizedReportManager() = default;
     void handle(std::uint64_t type, const platform::Exception& exception, const std::optional<std::string>& message);
+    // A pool that is due is sent from a background thread, never the reporting caller's.
+    void sendPoolInBackground();
+    // Builds and sends the batch; true when a request went out, whose handling ends with
+    // `answered` (also on a transport error).
+    bool sendPool(std::function<void()> answered);
+
+    std::atomic<bool> sendInFlight_{false};
 
     std::atomic<std::uint64_t> handleCount_{0};
     mutable std::mutex messageLock_;

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -52,19 +54,111 @@ Value freshRoot() {
     return root;
 }
 
-bool writeRoot(const std::string& path, const Value& root) {
-    auto xml = platform::toXMLPropertyList(root);
-    if (!xml) return false;
-    return platform::fs::writeAtomically(path, *xml, 0600);
+// The roots this process last read or wrote, with the identity of the file they came from,
+// so that an unchanged file is not read and parsed again. Every write replaces the file by a
+// new one (rename), so a change by any writer, in this process or another, gives a new
+// identity. Small lists only, and a handful of them.
+class RootCache {
+public:
+    struct Identity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::int64_t modifiedNs = 0;
+        off_t size = 0;
+        bool operator==(const Identity&) const = default;
+    };
+
+    static Identity of(const struct stat& st) {
+        return Identity{st.st_dev, st.st_ino,
+                        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, st.st_size};
+    }
+    static std::optional<Identity> identityOf(const std::string& path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+        return of(st);
+    }
+
+    // The root remembered for `path` if the file is still the one it came from.
+    std::optional<Value> find(const std::string& path, const Identity& identity) {
+        std::unique_lock lock(mutex_, std::try_to_lock);  // never waits (the crash path)
+        if (!lock.owns_lock()) return std::nullopt;
+        for (const auto& e : entries_)
+            if (e.path == path && e.identity == identity) return e.root;
+        return std::nullopt;
+    }
+
+    void remember(const std::string& path, const Identity& identity, const Value& root) {
+        if (identity.size > kMaxFileBytes) return forget(path);
+        std::unique_lock lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock()) return;
+        for (auto& e : entries_) {
+            if (e.path == path) {
+                e.identity = identity;
+                e.root = root;
+                return;
+            }
+        }
+        if (entries_.size() >= kMaxEntries) entries_.erase(entries_.begin());
+        entries_.push_back({path, identity, root});
+    }
+
+    void forget(const std::string& path) {
+        std::unique_lock lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock()) return;  // a stale entry never matches a replaced file
+        std::erase_if(entries_, [&](const Entry& e) { return e.path == path; });
+    }
+
+private:
+    static constexpr std::size_t kMaxEntries = 4;       // the four lists
+    static constexpr off_t kMaxFileBytes = 512 * 1024;  // a full crash list is about 200 KB
+    struct Entry {
+        std::string path;
+        Identity identity;
+        Value root;
+    };
+    std::mutex mutex_;
+    std::vector<Entry> entries_;
+};
+
+RootCache& rootCache() {
+    static RootCache* cache = new RootCache;  // never destroyed: exiting threads may use it
+    return *cache;
 }
 
+bool writeRoot(const std::string& path, const Value& root, bool sync = true) {
+    auto xml = platform::toXMLPropertyList(root);
+    if (!xml) return false;
+    struct stat written {};
+    // A failed write leaves the old file, and so what is remembered of it, as it was.
+    if (!platform::fs::writeAtomically(path, *xml, 0600, sync, &written)) return false;
+    rootCache().remember(path, RootCache::of(written), root);
+    return true;
+}
+
+std::optional<Value> readRoot(const std::string& path, bool holdingLock);
+
 // Reads the root dictionary. A file that exists but is not a dictionary property list is
-// moved aside and replaced by a fresh root, which is returned.
-std::optional<Value> readRoot(const std::string& path) {
+// moved aside and replaced by a fresh root, which is returned; that happens under the
+// store's lock, so a save made meanwhile by another user is never moved aside with it.
+std::optional<Value> readRoot(const std::string& path) { return readRoot(path, false); }
+
+std::optional<Value> readRoot(const std::string& path, bool holdingLock) {
+    const auto identity = RootCache::identityOf(path);
+    if (identity)
+        if (auto known = rootCache().find(path, *identity)) return known;
     auto text = platform::fs::readFile(path);
     if (!text) return std::nullopt;
     auto root = platform::parseXMLPropertyList(*text);
-    if (root && root->is_object()) return root;
+    if (root && root->is_object()) {
+        // Remembered under the identity seen before reading: a replacement in between gives
+        // the next read a new identity, so it reads again.
+        if (identity) rootCache().remember(path, *identity, *root);
+        return root;
+    }
+    if (!holdingLock) {
+        StoreLock lock(path);
+        return readRoot(path, true);
+    }
     std::string aside = path + ".unreadable-" + platform::formatWholeSeconds(platform::now());
     platform::fs::renameFile(path, aside);
     platform::log("Quillon store: moved unreadable " + path + " aside to " + aside);
@@ -77,13 +171,13 @@ std::optional<Value> readRoot(const std::string& path) {
 // have the root written (the result is then whether the write succeeded), or a result to
 // return without writing. An unreadable root gives false.
 template <class F>
-bool changeRoot(const std::string& path, F&& change) {
+bool changeRoot(const std::string& path, F&& change, bool sync = true) {
     StoreLock lock(path);
-    auto root = readRoot(path);
+    auto root = readRoot(path, true);
     if (!root) return false;
     std::optional<bool> result = change(*root);
     if (result) return *result;
-    return writeRoot(path, *root);
+    return writeRoot(path, *root, sync);
 }
 
 // The queue's "datalist" when it is a non-empty array, else nullptr.
@@ -146,12 +240,19 @@ bool QuillonDataFileManager::createDataFile() const {
                 QuillonConfiguration::logWithLevel(1, "Error reading plist: %s", "cannot serialise the store's root");
                 return false;
             }
-            return platform::fs::writeAtomically(filePath_, *xml, 0600);
+            // An empty root needs no flush to disk: lost in a power cut, it is made again.
+            // (Launches create the lists from background threads; an fsync there would hold
+            // up the exit of a process that ends early.)
+            return platform::fs::writeAtomically(filePath_, *xml, 0600, false);
         },
         false);
 }
 
 bool QuillonDataFileManager::isCheckDataFile() const {
+    if (isExistDataFile()) return true;
+    // Created under the lock, after looking again: another first user may have created the
+    // file and saved into it since.
+    StoreLock lock(filePath_);
     return isExistDataFile() || createDataFile();
 }
 
@@ -180,7 +281,7 @@ Value QuillonDataFileManager::getConfiguration() const {
         Value());
 }
 
-bool QuillonDataFileManager::saveReportData(const Value& payload) const {
+bool QuillonDataFileManager::saveReportData(const Value& payload, std::string* dataId) const {
     return quillon::guarded(
         [&] {
             if (!isCheckDataFile()) return false;
@@ -197,6 +298,7 @@ bool QuillonDataFileManager::saveReportData(const Value& payload) const {
                     entry["dataId"] = identifier;
                     root["cacheCount"] = static_cast<std::int64_t>(n) + 1;
                     list->insert(list->begin(), std::move(entry));
+                    if (dataId) *dataId = identifier;
                 } else {
                     Value entry = platform::dict();
                     entry["1000"] = payload;
@@ -206,6 +308,7 @@ bool QuillonDataFileManager::saveReportData(const Value& payload) const {
                     fresh.push_back(std::move(entry));
                     root["datalist"] = std::move(fresh);
                     root["cacheCount"] = 1;
+                    if (dataId) *dataId = "1000";
                 }
                 return std::nullopt;
             });
@@ -373,8 +476,8 @@ void QuillonDataFileManager::updataDataListWithIdentifier(const std::string& ide
     });
 }
 
-bool QuillonDataFileManager::saveException(const Value& exception, const std::string& identifier,
-                                           std::int64_t ep) const {
+bool QuillonDataFileManager::saveException(const Value& exception, const std::string& identifier, std::int64_t ep,
+                                           std::uint64_t* total) const {
     return quillon::guarded(
         [&] {
             if (!isCheckDataFile()) return false;
@@ -394,8 +497,9 @@ bool QuillonDataFileManager::saveException(const Value& exception, const std::st
                     datalist[identifier] = exception;
                 }
                 root["datalist"] = std::move(datalist);
+                if (total) *total = occurrenceTotal(root);
                 return std::nullopt;
-            });
+            }, !isPool);
         },
         false);
 }

@@ -42,7 +42,8 @@ public:
     platform::Value getConfiguration() const;  // null when none
 
     // Request queues (newest first).
-    bool saveReportData(const platform::Value& payload) const;
+    // `dataId`, when given, receives the new entry's identifier.
+    bool saveReportData(const platform::Value& payload, std::string* dataId = nullptr) const;
     platform::Value getReportData() const;  // array of payloads, or null without "datalist"
     // The queue's entries themselves ({<id>: payload, "uploadfailed": n, "dataId": id}),
     // newest first; an empty array when there are none.
@@ -55,7 +56,11 @@ public:
     void deleteLastData() const;
 
     // Customized-exception pool.
-    bool saveException(const platform::Value& exception, const std::string& identifier, std::int64_t ep) const;
+    // `total`, when given, receives the pool's occurrence total after the save. The pool is
+    // replaced atomically but not flushed to disk at once (it is not a crash record, and the
+    // report that changes it waits for the write).
+    bool saveException(const platform::Value& exception, const std::string& identifier, std::int64_t ep,
+                       std::uint64_t* total = nullptr) const;
     void updataDataListWithIdentifier(const std::string& identifier, std::int64_t ep) const;
     bool isHaveException(const std::string& identifier) const;
     std::uint64_t getExceptionDataCount() const;

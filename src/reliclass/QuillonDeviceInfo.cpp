@@ -17,6 +17,7 @@
 
 #include <sys/random.h>
 
+#include <atomic>
 #include <cinttypes>
 #include <cmath>
 #include <cstdlib>
@@ -48,6 +49,14 @@ const std::string& cachedHardwareModel() {
 std::string appVersionAndBuild() {
     return orNull(QuillonDeviceInfo::getAPPVersion()) + "(" + orNull(QuillonDeviceInfo::getAppBuildVersion()) + ")";
 }
+
+// The report record's fields that cannot change under a running process, once prepared.
+struct FixedFields {
+    std::string appName, bundleId, identifier, versionAndBuild, osVersion, model;
+    std::int64_t screenHeight = 0, screenWidth = 0;
+};
+// Replaced whole, never freed: a crash on another thread may be reading it.
+std::atomic<const FixedFields*> gFixedFields{nullptr};
 
 int reachabilityStatus() {
     auto reachability = QuillonRreachability::reachabilityForInternetConnection();
@@ -231,29 +240,36 @@ platform::Value QuillonDeviceInfo::getDeviceInfo() {
     return quillon::guarded(
         []() -> platform::Value {
             QuillonConfiguration& config = QuillonConfiguration::shareConfiguration();
+            const FixedFields* fixed = gFixedFields.load(std::memory_order_acquire);
             platform::Value record = platform::dict();
-            if (config.appex) {
-                const platform::Value& info = config.appexInfo;
+            const QuillonConfiguration::AppexRecord appex = config.appexForRecord();
+            if (appex.appex) {
+                const platform::Value& info = appex.info;
                 record["appnm"] = platform::textOrEmpty(info, "CFBundleExecutable");
                 record["pgn"] = platform::textOrEmpty(info, "CFBundleIdentifier");
                 record["expid"] = platform::textOrEmpty(info, "NSExtensionPointIdentifier");
                 record["uuid"] = platform::textOrEmpty(info, "UUID");
             } else {
-                record["appnm"] = orEmpty(getAppName());
-                record["pgn"] = orEmpty(getBoundleID());
+                record["appnm"] = fixed ? fixed->appName : orEmpty(getAppName());
+                record["pgn"] = fixed ? fixed->bundleId : orEmpty(getBoundleID());
                 record["expid"] = "";
                 record["uuid"] = executableUUID();
             }
-            record["und"] = orEmpty(getDeviceUUID());
-            record["av"] = appVersionAndBuild();
+            record["und"] = fixed ? fixed->identifier : orEmpty(getDeviceUUID());
+            record["av"] = fixed ? fixed->versionAndBuild : appVersionAndBuild();
             record["on"] = 2;
-            record["ov"] = getIOSVersion();
-            record["mt"] = orEmpty(getDeviceType());
+            record["ov"] = fixed ? fixed->osVersion : getIOSVersion();
+            record["mt"] = fixed ? fixed->model : orEmpty(getDeviceType());
             record["chid"] = orEmpty(QuillonReportDataUnit::shareStance().channel);
             record["ori"] = getScreenOrientation();
-            platform::ui::Size bounds = platform::ui::Screen::main().bounds();
-            record["sh"] = static_cast<std::int64_t>(bounds.height);
-            record["sw"] = static_cast<std::int64_t>(bounds.width);
+            if (fixed) {
+                record["sh"] = fixed->screenHeight;
+                record["sw"] = fixed->screenWidth;
+            } else {
+                platform::ui::Size bounds = platform::ui::Screen::main().bounds();
+                record["sh"] = static_cast<std::int64_t>(bounds.height);
+                record["sw"] = static_cast<std::int64_t>(bounds.width);
+            }
             currentLocation([&record](double latitude, double longitude) {
                 platform::Value loc = platform::dict();
                 loc["lot"] = longitude;
@@ -263,6 +279,28 @@ platform::Value QuillonDeviceInfo::getDeviceInfo() {
             return record;
         },
         platform::Value());
+}
+
+void QuillonDeviceInfo::prepareFixedFields() {
+    quillon::guarded([] {
+        auto identifier = getDeviceUUID();
+        if (!identifier || identifier->empty()) return;  // read afresh until there is one
+        auto* fixed = new FixedFields;
+        fixed->appName = orEmpty(getAppName());
+        fixed->bundleId = orEmpty(getBoundleID());
+        fixed->identifier = *identifier;
+        fixed->versionAndBuild = appVersionAndBuild();
+        fixed->osVersion = getIOSVersion();
+        fixed->model = orEmpty(getDeviceType());
+        platform::ui::Size bounds = platform::ui::Screen::main().bounds();
+        fixed->screenHeight = static_cast<std::int64_t>(bounds.height);
+        fixed->screenWidth = static_cast<std::int64_t>(bounds.width);
+        gFixedFields.store(fixed, std::memory_order_release);
+        // The first answers of these sources are the slow ones (a bus connection, a netlink
+        // dump); later ones come from what the sources remember.
+        platform::telephony::carrierInfo();
+        reachabilityStatus();
+    });
 }
 
 platform::Value QuillonDeviceInfo::getDeviceInfoForInit() {

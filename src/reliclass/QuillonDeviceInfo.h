@@ -47,6 +47,11 @@ public:
     static void currentLocation(const std::function<void(double latitude, double longitude)>& completion);
 
     static platform::Value getDeviceInfo();
+    // Reads, off the crash path, the report record's fields that cannot change while the
+    // process runs (identifier, application, system, model, screen) and asks the carrier and
+    // reachability sources once, so that later records (above all a crash's) reuse them.
+    // Until it has run, records read everything afresh.
+    static void prepareFixedFields();
     static platform::Value getDeviceInfoForInit();
     static platform::Value getDeviceInfoForConfig();
 

@@ -39,8 +39,16 @@ void QuillonReportDataManager::reportData(platform::URLRequest request, Handler 
 }
 
 bool QuillonReportDataManager::reportSyncData(platform::URLRequest request) {
-    request.timeoutSeconds = static_cast<double>(QuillonConfiguration::shareConfiguration().to.load());
-    platform::URLResult result = platform::URLSession::shared().sendSynchronous(request);
+    return reportSyncData(std::move(request), static_cast<double>(QuillonConfiguration::shareConfiguration().to.load()));
+}
+
+bool QuillonReportDataManager::reportSyncData(platform::URLRequest request, double timeoutSeconds) {
+    request.timeoutSeconds = timeoutSeconds;
+    // A crash of this process never loads the HTTP library: without it loaded (or loading) the
+    // report counts as offline. An extension's report comes from a healthy process.
+    const auto load = QuillonConfiguration::shareConfiguration().appex.load() ? platform::TransportLoad::OnDemand
+                                                                              : platform::TransportLoad::IfStarted;
+    platform::URLResult result = platform::URLSession::shared().sendSynchronous(request, load);
     if (result.error) QuillonConfiguration::logWithLevel(1, "reportSyncData:%s", result.error->description().c_str());
     if (!result.data) return false;
     auto answer = platform::parseJSON(*result.data);

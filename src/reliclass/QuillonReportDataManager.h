@@ -23,6 +23,8 @@ public:
     // Sends on the calling thread with the runtime configuration's time-out `to`; true when
     // the answer is a JSON object whose "en" is 0 (a missing "en" counts as 0).
     bool reportSyncData(platform::URLRequest request);
+    // The same with an explicit time-out (the crash path's share of its budget).
+    bool reportSyncData(platform::URLRequest request, double timeoutSeconds);
     // Flushes the queue stored at `path` as one "submore" batch. A success answer removes the
     // entries that were sent; an HTTP 200 answer without success charges the oldest entry one
     // failed attempt; transport errors and other statuses change nothing.

@@ -17,6 +17,8 @@
 #include "reliclass/QuillonReportDataManager.h"
 #include "reliclass/QuillonUncaughtExceptionHandler.h"
 
+#include <unistd.h>
+
 #include <chrono>
 
 using platform::Value;
@@ -175,7 +177,12 @@ void QuillonReportDataUnit::requestConfig() {
     });
 }
 
-void QuillonReportDataUnit::startMonitor() { reInstallUncaughtExceptionHandler(); }
+void QuillonReportDataUnit::startMonitor() {
+    QuillonUncaughtExceptionHandler::prepareMainThread();
+    reInstallUncaughtExceptionHandler();
+    // A host that never runs the main loop still gets its crashes reported.
+    QuillonUncaughtExceptionHandler::installUnlessMainLoopDoes();
+}
 
 void QuillonReportDataUnit::reInstallUncaughtExceptionHandler() {
     platform::RunLoop::main().performAfter(0.2, [this] { delayInstallUncaughtExceptionHandler(); });
@@ -229,7 +236,7 @@ void QuillonReportDataUnit::handleNotification(const platform::Notification& not
         std::optional<std::string> message;
         if (type == 0) {
             const Value* appexInfo = platform::find(payload, "info");
-            config.appexInfo = appexInfo ? *appexInfo : Value();
+            config.appexInfo.store(appexInfo ? *appexInfo : Value());
         } else {
             const Value* m = platform::find(info, "message");
             if (m) message = platform::stringValue(*m);
@@ -245,6 +252,13 @@ void QuillonReportDataUnit::handleNotification(const platform::Notification& not
 // ------------------------------------------------------------------ reports
 
 void QuillonReportDataUnit::reportException(const platform::Exception& exception) {
+    const long self = static_cast<long>(::gettid());
+    long reporting = 0;
+    if (!reportingThread_.compare_exchange_strong(reporting, self) && reporting != self) {
+        // Another thread's report is under way and ends the process when it is out (or the
+        // crash watchdog does): ending it here would lose that report.
+        for (;;) ::pause();
+    }
     const std::uint64_t type = exception.name() == "exception Signal" ? 1 : 0;
     reportDataToServer(type, exception, std::nullopt, false);
     try {
@@ -259,11 +273,19 @@ void QuillonReportDataUnit::reportException(const platform::Exception& exception
 
 void QuillonReportDataUnit::reportDataToServer(std::uint64_t type, const platform::Exception& exception,
                                                const std::optional<std::string>& message, bool appex) {
-    if (isCrashReported_.load() && !appex) return;
+    if (appex) {
+        isCrashReported_.store(true);
+    } else {
+        // The host's own crash is reported once: checked and set in one step.
+        bool reported = false;
+        if (!isCrashReported_.compare_exchange_strong(reported, true)) return;
+    }
     quillon::guarded([&] {
         auto& config = QuillonConfiguration::shareConfiguration();
         config.appex = appex;
-        isCrashReported_.store(true);
+        // The device record describes the extension whose info was current when its report
+        // began, or the host, whatever other threads do to the shared fields meanwhile.
+        QuillonConfiguration::AppexScope scope(appex, appex ? config.appexInfo.load() : Value());
 
         Value record = getCrashData(type, exception, message);
         const Value pending = appex ? Value() : initCachData();
@@ -287,22 +309,35 @@ void QuillonReportDataUnit::reportDataToServer(std::uint64_t type, const platfor
             body = record;
         }
 
+        Value stored = platform::dict();
+        stored["ac"] = "submit";
+        stored["body"] = record;
+        auto crashes = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::crashDataPath());
+        // The host's crash is made durable before the send, which the watchdog may cut short;
+        // it is removed again once the server has taken it.
+        std::string storedId;
+        const bool storedFirst = !appex && crashes.saveReportData(stored, &storedId);
+
+        const bool attempt = QuillonDeviceInfo::isReachableNetWork() && config.po == 0;
         bool sent = false;
-        if (QuillonDeviceInfo::isReachableNetWork() && config.po == 0) {
-            request.body = platform::toJSON(body, true);
-            QuillonReportDataManager& manager = reportManager ? *reportManager : QuillonReportDataManager::defaultManager();
-            sent = manager.reportSyncData(request);
+        if (attempt) {
+            const double timeout = appex ? static_cast<double>(config.to.load())
+                                         : QuillonUncaughtExceptionHandler::sendTimeoutWithinBudget();
+            if (appex || timeout > 0) {
+                request.body = platform::toJSON(body, true);
+                QuillonReportDataManager& manager =
+                    reportManager ? *reportManager : QuillonReportDataManager::defaultManager();
+                sent = appex ? manager.reportSyncData(request) : manager.reportSyncData(request, timeout);
+            }
             // The registration went out with the crash: drop its stored copy.
             if (sent && !pending.is_null())
                 QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::initDataPath()).deleteLastData();
         }
-        // Not sent, or the send failed: keep it for the next launch (an extension's crash
-        // as well as the host's).
-        if (!sent) {
-            Value stored = platform::dict();
-            stored["ac"] = "submit";
-            stored["body"] = std::move(record);
-            QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::crashDataPath()).saveReportData(stored);
+        if (sent && storedFirst) {
+            crashes.delReportSuccessData(std::vector<std::string>{storedId});
+        } else if (!sent && !storedFirst) {
+            // Not sent: keep it for the next launch (an extension's crash as well as the host's).
+            crashes.saveReportData(stored);
         }
     });
 }
@@ -363,7 +398,7 @@ void QuillonReportDataUnit::setInitCachData(const Value& body) {
 
 platform::Value QuillonReportDataUnit::userAndBreadcrumbs() const {
     Value une = platform::dict();
-    une["une"] = user.value_or("");
+    une["une"] = user.load().value_or("");
     Value bbs = platform::dict();
     QuillonLogDataManager* logs = QuillonLogDataManager::activeInstance();
     bbs["bbs"] = logs ? Value(logs->cacheLogs()) : platform::array();

@@ -9,6 +9,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Value.h"
 #include "platform/runtime/NotificationCenter.h"
+#include "reliclass/QuillonGuardedValue.h"
 
 #include <atomic>
 #include <cstdint>
@@ -87,7 +88,8 @@ public:
     QuillonReportDataManager* reportManager = nullptr;
     std::optional<std::string> appKey;
     std::optional<std::string> channel;
-    std::optional<std::string> user;
+    // Set from any host thread, read by the crash and customized-exception paths.
+    QuillonGuardedValue<std::optional<std::string>> user;
     std::optional<std::string> groupId;
     std::optional<platform::NotificationCenter::Token> darwinNotifyAppexCrashed;
     std::optional<platform::NotificationCenter::Token> darwinNotifyAppexException;
@@ -100,5 +102,8 @@ private:
     // the pointer is swapped atomically and old bodies are kept alive (there are few).
     std::atomic<const platform::Value*> initCachData_{nullptr};
     std::atomic<bool> isCrashReported_{false};
+    // The thread running the host's crash report (0 while there is none): a crash on another
+    // thread meanwhile waits for that report to end the process.
+    std::atomic<long> reportingThread_{0};
     std::atomic<bool> launchBarred_{false};
 };

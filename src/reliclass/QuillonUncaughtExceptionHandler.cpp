@@ -1,5 +1,6 @@
 #include "reliclass/QuillonUncaughtExceptionHandler.h"
 
+#include "platform/foundation/Logger.h"
 #include "platform/runtime/DispatchQueue.h"
 #include "platform/runtime/RunLoop.h"
 #include "reliclass/QuillonConfiguration.h"
@@ -12,13 +13,18 @@
 #include <execinfo.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <typeinfo>
 
@@ -58,19 +64,41 @@ void ensureLargeAlternateStack() {
     if (::sigaltstack(&stack, nullptr) != 0) ::munmap(mem, kMainAltStackSize);
 }
 
-// Last resort against a report that never finishes (a lock held by the faulting code, a
-// main thread that took the report and then stalled): the default action of SIGALRM ends
-// the process. The budget covers the hand-off, the synchronous send and assembly.
-void armWatchdog() {
-    std::int64_t to = QuillonConfiguration::shareConfiguration().to.load(std::memory_order_relaxed);
-    if (to < 0) to = 0;
-    if (to > 600) to = 600;
-    ::signal(SIGALRM, SIG_DFL);
-    ::alarm(static_cast<unsigned>(to) + static_cast<unsigned>(QuillonUncaughtExceptionHandler::kMainThreadHandOffSeconds) +
-            10);
+std::int64_t monotonicNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-void disarmWatchdog() { ::alarm(0); }
+// End of the running crash's budget (monotonic ns); 0 while no crash is being handled.
+std::atomic<std::int64_t> gCrashDeadlineNs{0};
+
+// The record is stored before it is sent, so when the budget is spent the process ends the
+// way a reported crash ends.
+void watchdogExpired(int) { ::_exit(246); }
+
+// Last resort against a report that never finishes (a lock held by the faulting code, a
+// main thread that took the report and then stalled). The first event of a crash sets the
+// budget; later events share it rather than extend it. Returns whether this call set it.
+bool startCrashBudget() {
+    const double budget = QuillonUncaughtExceptionHandler::crashBudgetSeconds();
+    std::int64_t expected = 0;
+    if (!gCrashDeadlineNs.compare_exchange_strong(expected, monotonicNs() + static_cast<std::int64_t>(budget * 1e9)))
+        return false;
+    struct sigaction action{};
+    action.sa_handler = watchdogExpired;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, nullptr);
+    ::alarm(static_cast<unsigned>(std::ceil(budget)));
+    return true;
+}
+
+// The report path returned without ending the process: the budget is no longer running.
+void endCrashBudget(bool owner) {
+    if (!owner) return;
+    ::alarm(0);
+    gCrashDeadlineNs.store(0);
+}
 
 void deliver(const platform::Exception& exception) {
     if (auto hook = gReportHook.load()) {
@@ -132,6 +160,32 @@ void terminateHandler() {
     std::abort();
 }
 
+// Where the recorded throw site continues in the live stack `frames`, or nothing when the
+// stack was unwound since.
+std::optional<int> throwSiteInStack(const std::vector<void*>& recorded, void* const* frames, int n) {
+    if (recorded.size() < 2) return std::nullopt;
+    for (int i = 0; i < n; ++i)
+        if (frames[i] == recorded[1]) return i;
+    return std::nullopt;
+}
+
+// The first frame of `frames` past the terminate machinery (this handler, std::terminate and
+// the runtime's calls into it), or 0 when none is recognised.
+int outsideTerminate(void* const* frames, int n) {
+    int past = 0;
+    for (int i = 0; i < n; ++i) {
+        Dl_info info{};
+        if (::dladdr(frames[i], &info) > 0 && info.dli_sname && std::strstr(info.dli_sname, "terminate")) past = i + 1;
+    }
+    return past;
+}
+
+bool sigpipeIgnoredByHost() {
+    struct sigaction current{};
+    if (::sigaction(SIGPIPE, nullptr, &current) != 0) return false;
+    return !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN;
+}
+
 std::string demangle(const char* mangled) {
     if (!mangled) return std::string();
     int status = 0;
@@ -145,9 +199,9 @@ std::string demangle(const char* mangled) {
 }  // namespace
 
 void InstallQuillonUncaughtExceptionHandler() {
-    // The installing thread is the main thread: give it a signal stack that can hold a
+    // Normally done at initialisation already; the main thread's signal stack must hold a
     // report, so that a stack overflow is reported too.
-    ensureLargeAlternateStack();
+    if (platform::RunLoop::isMainThread()) ensureLargeAlternateStack();
     // The first backtrace() loads the unwinder; do it now rather than in a crashing process.
     void* warm[4];
     (void)::backtrace(warm, 4);
@@ -155,6 +209,12 @@ void InstallQuillonUncaughtExceptionHandler() {
 
     std::set_terminate(terminateHandler);
     for (int signal : kSignals) {
+        if (signal == SIGPIPE && sigpipeIgnoredByHost()) {
+            // A network program that ignores SIGPIPE expects EPIPE from a write to a closed
+            // connection, not the end of the process.
+            QuillonConfiguration::logWithLevel(4, "SIGPIPE is ignored by the application: it stays ignored");
+            continue;
+        }
         struct sigaction action{};
         action.sa_sigaction = signalTrampoline;
         action.sa_flags = SA_SIGINFO | SA_ONSTACK;
@@ -166,19 +226,19 @@ void InstallQuillonUncaughtExceptionHandler() {
 
 void QuillonHandleException(const platform::Exception& exception) {
     if (QuillonUncaughtExceptionCount.fetch_add(1) + 1 > QuillonUncaughtExceptionHandler::kHandlerLimit) return;
-    armWatchdog();
+    const bool owner = startCrashBudget();
     try {
         handOff(exception);
     } catch (const std::exception& e) {
         reportInternal(e);
     } catch (...) {
     }
-    disarmWatchdog();
+    endCrashBudget(owner);
 }
 
 void QuillonSignalHandler(int signal) {
     if (QuillonUncaughtExceptionCount.fetch_add(1) + 1 > QuillonUncaughtExceptionHandler::kHandlerLimit) return;
-    armWatchdog();
+    const bool owner = startCrashBudget();
     try {
         platform::Value userInfo = platform::dict();
         userInfo["exception Signal"] = signal;
@@ -197,7 +257,7 @@ void QuillonSignalHandler(int signal) {
         reportInternal(e);
     } catch (...) {
     }
-    disarmWatchdog();
+    endCrashBudget(owner);
 }
 
 std::vector<std::string> QuillonUncaughtExceptionHandler::exceptionBacktrace() {
@@ -294,10 +354,18 @@ std::unique_ptr<platform::Exception> QuillonUncaughtExceptionHandler::currentExc
     void* object = nullptr;
     std::memcpy(&object, static_cast<void*>(&current), sizeof object);
     std::vector<void*> addresses = throwSiteAddresses(object);
+    void* frames[kMaxFrames];
+    const int n = std::max(::backtrace(frames, kMaxFrames), 0);
     if (addresses.empty()) {
-        void* frames[kMaxFrames];
-        int n = ::backtrace(frames, kMaxFrames);
-        addresses.assign(frames, frames + (n > 0 ? n : 0));
+        addresses.assign(frames, frames + n);
+    } else if (auto from = throwSiteInStack(addresses, frames, n)) {
+        // Nothing was unwound: the live stack holds the whole path to the throw.
+        addresses.resize(1);
+        addresses.insert(addresses.end(), frames + *from, frames + n);
+    } else {
+        // A noexcept boundary unwound the frames between it and the throw: the throw site,
+        // then the boundary's stack.
+        addresses.insert(addresses.end(), frames + outsideTerminate(frames, n), frames + n);
     }
 
     std::unique_ptr<platform::Exception> out;
@@ -326,5 +394,42 @@ std::vector<void*> QuillonUncaughtExceptionHandler::throwSiteAddresses(const voi
 }
 
 bool QuillonUncaughtExceptionHandler::isInstalled() { return gInstalled.load(); }
+
+double QuillonUncaughtExceptionHandler::crashSendTimeoutSeconds() {
+    const std::int64_t to = QuillonConfiguration::shareConfiguration().to.load(std::memory_order_relaxed);
+    return (to >= 1 && to <= 600) ? static_cast<double>(to) : kDefaultSendTimeoutSeconds;
+}
+
+double QuillonUncaughtExceptionHandler::crashBudgetSeconds() {
+    return kMainThreadHandOffSeconds + crashSendTimeoutSeconds() + kAssemblySeconds;
+}
+
+double QuillonUncaughtExceptionHandler::sendTimeoutWithinBudget() {
+    const double timeout = crashSendTimeoutSeconds();
+    const std::int64_t deadline = gCrashDeadlineNs.load();
+    if (deadline == 0) return timeout;
+    const double left = static_cast<double>(deadline - monotonicNs()) / 1e9 - kAssemblySeconds;
+    return std::max(0.0, std::min(timeout, left));
+}
+
+void QuillonUncaughtExceptionHandler::prepareMainThread() {
+    if (platform::RunLoop::isMainThread()) ensureLargeAlternateStack();
+}
+
+void QuillonUncaughtExceptionHandler::installUnlessMainLoopDoes() {
+    try {
+        std::thread([] {
+            std::this_thread::sleep_for(std::chrono::duration<double>(kMainLoopInstallGraceSeconds));
+            if (gInstalled.load()) return;
+            InstallQuillonUncaughtExceptionHandler();
+            platform::log(
+                "[QUILLON WARN] the main run loop did not run: crash handlers installed from a library thread. "
+                "Run QNRunMainLoopFor() on the main thread, or drive QNMainLoopFileDescriptor() from your "
+                "event loop, so that crash reports are taken on the main thread.\n");
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread: the main run loop remains the only installer.
+    }
+}
 
 void QuillonUncaughtExceptionHandler::setReportHook(ReportHook hook) { gReportHook.store(hook); }

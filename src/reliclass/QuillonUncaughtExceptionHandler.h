@@ -31,6 +31,29 @@ public:
     // How long a handler waits for the main thread to take the report before assembling it
     // on the crashing thread.
     static constexpr double kMainThreadHandOffSeconds = 2.0;
+    // The crash-time send's time-out when the server's "to" is not a usable number of seconds.
+    static constexpr double kDefaultSendTimeoutSeconds = 3.0;
+    // Room in the crash budget for assembling, storing and removing the record and for the
+    // delegate; the send never eats into it.
+    static constexpr double kAssemblySeconds = 8.0;
+    // How long the main run loop has to install the handlers before a library thread does.
+    static constexpr double kMainLoopInstallGraceSeconds = 1.0;
+
+    // The one time budget of a crash, from the first handler to the end of the process:
+    // hand-off, send time-out and assembly. The watchdog ends the process when it is spent.
+    static double crashBudgetSeconds();
+    // The server's "to" when it is 1..600 seconds, else the default.
+    static double crashSendTimeoutSeconds();
+    // What is left of the send time-out within the running crash's budget (the plain send
+    // time-out when no crash is being handled); 0 when there is no time left to send.
+    static double sendTimeoutWithinBudget();
+
+    // Run on the main thread during initialisation: gives it a signal stack that can hold a
+    // whole report, so that the handlers may later be installed from any thread.
+    static void prepareMainThread();
+    // Installs the handlers from a library thread when the main run loop has not done so
+    // within the grace period, and says so on the console once.
+    static void installUnlessMainLoopDoes();
 
     // One line per symbolisable frame of the calling thread.
     static std::vector<std::string> exceptionBacktrace();

@@ -4,6 +4,8 @@
 //       abort | flush
 // An atexit handler leaves "$HOME/atexit-ran" if the process ends through exit().
 // "flush" does not crash: it waits until the stored crash reports have been sent, exits 0.
+// "store-save" does not start the reporter: two threads each save one registration record
+// (body {"tag": "child-<n>"}) into the registration list, then it exits 0.
 #include "platform/foundation/Bundle.h"
 #include "platform/net/Reachability.h"
 #include "platform/runtime/RunLoop.h"
@@ -61,6 +63,19 @@ int main(int argc, char** argv) {
     platform::setReachabilitySource(
         std::make_shared<Fixed>(std::strcmp(argv[2], "online") == 0 ? platform::kReachabilityReachable : 0u));
 
+    if (mode == "store-save") {
+        auto save = [](int n) {
+            platform::Value record = platform::dict();
+            record["ac"] = "register";
+            record["body"] = platform::dict();
+            record["body"]["tag"] = "child-" + std::to_string(n);
+            QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::initDataPath()).saveReportData(record);
+        };
+        std::thread first(save, 1), second(save, 2);
+        first.join();
+        second.join();
+        return 0;
+    }
     QuillonConfiguration::shareConfiguration().enabledMonitorException = true;
     if (std::getenv("CRASH_CHILD_LOG")) QuillonConfiguration::outputLogEnabled(true);
     QuillonLogDataManager::sharedInstance()->cacheWithString("before the crash");

@@ -7,6 +7,14 @@
 //   segv abrt fpe ill bus trap pipe cxx platform stackoverflow bg-loop bg-blocked
 //   none     initialise, then run until the stored crash list and exception pool are empty
 //            (exit 0), or 3 after 30 s
+//   two-threads   two background threads fault, the second while the first one's report runs
+//   no-loop       the main thread never runs the main loop; a background thread faults once
+//                 the handlers are in place
+//   pipe-ignored  SIGPIPE is ignored before initialisation; a write to a closed pipe then
+//                 prints "EPIPE" and the program exits 0
+//   fork          after the library's threads have run, fork; the child initialises again,
+//                 prints "child async: done" when a background request completes there, and
+//                 faults on a background thread; the parent exits with the child's status
 // options:
 //   offline        the network counts as unusable (the crash is stored)
 //   count=N        start the crash-event counter at N
@@ -20,20 +28,29 @@
 #include "platform/foundation/Exception.h"
 #include "platform/net/Reachability.h"
 #include "platform/runtime/RunLoop.h"
+#include "platform/runtime/DispatchQueue.h"
 #include "reliclass/QuillonDataFileManager.h"
+#include "reliclass/QuillonDeviceInfo.h"
+#include "reliclass/QuillonNetworkBuilder.h"
+#include "reliclass/QuillonReportDataManager.h"
+#include "reliclass/QuillonReportDataUnit.h"
 #include "reliclass/QuillonUncaughtExceptionHandler.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -115,6 +132,32 @@ __attribute__((noinline)) void crash(const std::string& kind) {
     std::_Exit(4);
 }
 
+// Polls `done` (without running the main loop) for up to `seconds`.
+bool waitFor(const std::function<bool()>& done, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A registration request through the library's background queue and HTTP thread; true when
+// its completion ran within 10 s (the main loop runs meanwhile).
+bool backgroundRequestCompletes() {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    platform::DispatchQueue::global().async([done] {
+        platform::URLRequest request = QuillonNetworkBuilder::defaultBuilder().buildRequestWithReprotAction("register");
+        request.body = platform::toJSON(QuillonDeviceInfo::getDeviceInfoForInit(), true);
+        QuillonReportDataManager::defaultManager().reportData(
+            std::move(request), [done](const std::optional<platform::HTTPResponse>&, const std::optional<std::string>&,
+                                       const std::optional<platform::URLError>&) { done->store(true); });
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done->load() && std::chrono::steady_clock::now() < deadline) platform::RunLoop::main().runOnce(0.02);
+    return done->load();
+}
+
 bool storesEmpty() {
     auto crashes = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::crashDataPath());
     auto pool = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::exceptionDataPath());
@@ -145,6 +188,7 @@ int main(int argc, char** argv) {
     }
     platform::setReachabilitySource(std::make_shared<FixedReachability>(
         offline ? 0u : platform::kReachabilityReachable | platform::kReachabilityIsDirect));
+    if (kind == "pipe-ignored") ::signal(SIGPIPE, SIG_IGN);
 
     if (group)
         Quillon::init("crash-host-key", group, "tests", config);
@@ -155,6 +199,35 @@ int main(int argc, char** argv) {
     Quillon::leaveBreadcrumbWithFormat("about to %s", kind.c_str());
 
     auto& loop = platform::RunLoop::main();
+    if (kind == "no-loop") {
+        std::thread worker([] {
+            if (waitFor(QuillonUncaughtExceptionHandler::isInstalled, 10)) crash("segv");
+            std::fprintf(stderr, "crash host: the handlers were never installed\n");
+            std::_Exit(6);
+        });
+        worker.join();
+        return 5;
+    }
+    if (kind == "fork") {
+        while (!QuillonUncaughtExceptionHandler::isInstalled()) loop.runOnce(0.02);
+        if (!backgroundRequestCompletes()) return 7;
+        std::fflush(stdout);
+        pid_t child = ::fork();
+        if (child < 0) return 8;
+        if (child > 0) {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+        }
+        Quillon::init("crash-host-key", "tests", config);
+        Quillon::leaveBreadcrumbWithString("in the forked child");
+        std::printf("child async: %s\n", backgroundRequestCompletes() ? "done" : "stuck");
+        std::fflush(stdout);
+        while (!QuillonUncaughtExceptionHandler::isInstalled()) loop.runOnce(0.02);
+        std::thread([] { crash("segv"); }).detach();
+        loop.runFor(30);
+        return 5;
+    }
     if (stay) {
         std::printf("READY\n");
         std::fflush(stdout);
@@ -175,6 +248,26 @@ int main(int argc, char** argv) {
         if (kind == "bg-loop") {
             std::thread([] { crash("segv"); }).detach();
             return;  // the main thread goes back to its loop
+        }
+        if (kind == "two-threads") {
+            std::thread([] { crash("segv"); }).detach();
+            // The second fault comes while the first one's report is under way.
+            std::thread([] {
+                if (waitFor([] { return QuillonReportDataUnit::shareStance().isCrashReported(); }, 10)) crash("abrt");
+            }).detach();
+            return;
+        }
+        if (kind == "pipe-ignored") {
+            int fds[2];
+            if (pipe(fds) != 0) std::_Exit(9);
+            close(fds[0]);
+            char c = 'x';
+            if (write(fds[1], &c, 1) < 0 && errno == EPIPE) {
+                std::printf("EPIPE\n");
+                std::fflush(stdout);
+                std::_Exit(0);
+            }
+            std::_Exit(10);
         }
         if (kind == "bg-blocked") {
             std::thread t([] { crash("segv"); });

@@ -7,6 +7,7 @@
 #include "platform/foundation/Files.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/Reachability.h"
+#include "platform/net/URLSession.h"
 #include "platform/runtime/RunLoop.h"
 #include "support/Collector.h"
 #include "support/FixedReachability.h"
@@ -44,9 +45,12 @@ inline std::unique_ptr<Collector> startCollector(const std::vector<std::string>&
     return c;
 }
 
+// Online also means what a launch's first request does: the HTTP library is loaded, so the
+// crash-time send (which never loads it) can go out.
 inline void setOnline(bool online) {
     platform::setReachabilitySource(std::make_shared<FixedReachability>(
         online ? platform::kReachabilityReachable : 0u));
+    if (online) platform::URLSession::loadTransport();
 }
 
 // Points the crash and configuration hosts at `host` (and names the sandbox).

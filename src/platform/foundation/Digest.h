@@ -1,10 +1,6 @@
-// Digests through OpenSSL's EVP interface.
-//
-// OpenSSL frees its tables in an exit handler (registered by libssl when it is loaded, so the
-// library cannot opt out), while the library's background threads may still be hashing. A
-// gate therefore closes when the process starts to exit: in-flight digests finish first
-// (waited for, bounded), and a digest asked for afterwards by another thread waits for the
-// process to end instead of touching freed state.
+// Digests through libgcrypt, which libsystemd already brings into the process, so hashing
+// adds no library of its own to a host's start. libgcrypt keeps no state that an exit
+// handler frees, so background threads may hash while the process exits.
 #pragma once
 #include <array>
 #include <cstdint>

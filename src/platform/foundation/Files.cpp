@@ -145,7 +145,7 @@ std::optional<std::string> readFile(const std::string& path) {
     return out;
 }
 
-bool writeAtomically(const std::string& path, std::string_view data, mode_t mode, bool sync) {
+bool writeAtomically(const std::string& path, std::string_view data, mode_t mode, bool sync, struct stat* written) {
     if (path.empty() || path.back() == '/') return false;
     const std::string dir = deletingLastPathComponent(path);
     std::string tmp;
@@ -157,6 +157,7 @@ bool writeAtomically(const std::string& path, std::string_view data, mode_t mode
     }
     if (fd < 0) return false;
     bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, data) && (!sync || ::fsync(fd) == 0);
+    if (ok && written) ok = ::fstat(fd, written) == 0;  // the rename keeps identity and times
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
     if (!ok) {

@@ -7,6 +7,7 @@
 // $XDG_DATA_HOME/app-groups/<groupId>/ (a group has a container exactly when it exists).
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <optional>
@@ -35,8 +36,10 @@ bool createDirectories(const std::string& path, mode_t mode = 0700);
 std::optional<std::string> readFile(const std::string& path);
 // Writes through a temporary file in the same directory, fsyncs it and renames it over the
 // target, so that readers see either the old or the new file whole. The file gets `mode`.
-// False (and the old file untouched) on any failure.
-bool writeAtomically(const std::string& path, std::string_view data, mode_t mode = 0600, bool sync = true);
+// False (and the old file untouched) on any failure. `written`, when given, receives the
+// status of the file that took the target's place (its identity and modification time).
+bool writeAtomically(const std::string& path, std::string_view data, mode_t mode = 0600, bool sync = true,
+                     struct stat* written = nullptr);
 bool removeFile(const std::string& path);
 // Writes all of `data` to the descriptor, retrying short writes and EINTR.
 bool writeAll(int fd, std::string_view data);

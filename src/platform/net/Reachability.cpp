@@ -229,17 +229,67 @@ public:
             // A host name is judged like the internet target: without a default route it cannot
             // be reached; with one, its resolution is left to the connection that follows.
             if (target.hostName.empty()) return 0u;  // nothing to resolve
-            return internetFlags();
+            return remembered(kInternet);
         }
-        if ((target.ipv4 & 0xFFFF0000) == kLinkLocalNet) return linkLocalFlags();
-        if ((target.ipv4 & 0xFF000000) == kLoopbackNet) return loopbackFlags();
-        return internetFlags();
+        if ((target.ipv4 & 0xFFFF0000) == kLinkLocalNet) return remembered(kLinkLocal);
+        if ((target.ipv4 & 0xFF000000) == kLoopbackNet) return remembered(kLoopback);
+        return remembered(kInternet);
     }
 
     int watch(std::function<void()> changed) override { return watcher_->add(std::move(changed)); }
     void unwatch(int id) override { watcher_->remove(id); }
 
 private:
+    enum TargetClass { kInternet, kLinkLocal, kLoopback, kTargetClasses };
+
+    std::optional<std::uint32_t> fresh(TargetClass c) {
+        switch (c) {
+        case kLinkLocal: return linkLocalFlags();
+        case kLoopback: return loopbackFlags();
+        default: return internetFlags();
+        }
+    }
+
+    // An answer stays valid until the kernel announces a change of links, addresses or
+    // routes: a socket subscribed to those announcements (opened before the first dump) is
+    // drained without blocking before a remembered answer is used. So the crash path asks
+    // the kernel for nothing while the network stays as it was. A caller that finds another
+    // one refreshing asks the kernel itself rather than wait.
+    std::optional<std::uint32_t> remembered(TargetClass c) {
+        std::unique_lock lock(memo_.mutex, std::try_to_lock);
+        if (!lock.owns_lock()) return fresh(c);
+        if (memo_.events < 0) memo_.events = Watcher::openEventSocket();
+        if (memo_.events < 0) return fresh(c);
+        if (changedSinceLastLook(memo_.events))
+            for (auto& known : memo_.known) known.reset();
+        if (memo_.known[c]) return memo_.known[c];
+        memo_.known[c] = fresh(c);
+        return memo_.known[c];
+    }
+
+    static bool changedSinceLastLook(int sock) {
+        char buffer[8192];
+        bool changed = false;
+        for (;;) {
+            ssize_t n = ::recv(sock, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0 || (n < 0 && errno == ENOBUFS)) {
+                changed = true;  // an overrun lost announcements: a change as well
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            return changed;
+        }
+    }
+
+    struct Memo {
+        std::mutex mutex;
+        int events = -1;
+        std::optional<std::uint32_t> known[kTargetClasses];
+        ~Memo() {
+            if (events >= 0) ::close(events);
+        }
+    };
+
     std::optional<std::uint32_t> internetFlags() {
         auto routes = defaultRoutes();
         if (!routes) return std::nullopt;
@@ -404,6 +454,7 @@ private:
 
     std::string sysNet_;
     std::shared_ptr<Watcher> watcher_;
+    Memo memo_;
 };
 
 std::mutex& sourceMutex() {

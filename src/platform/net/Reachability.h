@@ -7,8 +7,9 @@
 // internet target, except loopback addresses (reachable, local and direct while lo is up).
 // A host name counts as the internet target: it is not resolved here, so a query never
 // blocks on DNS; an empty name is never reachable. Wired means any non-loopback link of
-// type ARPHRD_ETHER, virtual ones (bridges, veth) included. Tests substitute a source; the
-// real one is the default.
+// type ARPHRD_ETHER, virtual ones (bridges, veth) included. The real source remembers its
+// answers until the kernel announces a change of links, addresses or routes, so repeated
+// queries cost one non-blocking read. Tests substitute a source; the real one is the default.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,11 @@
-// HTTP on libcurl.
+// HTTP on libcurl, loaded on demand.
+//
+// libcurl (and the thirty-odd libraries it pulls in, many with constructors) is not linked:
+// it is opened with dlopen("libcurl.so.4") by the I/O thread when the first data task is
+// due, so a process pays nothing for it at exec and the main thread never waits for it.
+// sendSynchronous() loads it on the calling thread when nothing has; the crash path asks it
+// not to (TransportLoad::IfStarted): a crash before the library was asked for gives an
+// error at once, and the caller stores its report as it does offline.
 //
 // Data tasks run on one I/O thread that drives a curl multi handle (its connection cache
 // keeps connections alive between tasks); new tasks wake it with curl_multi_wakeup().
@@ -15,8 +22,12 @@
 #include "platform/runtime/DispatchQueue.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
+#include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cstdio>
 #include <deque>
@@ -29,6 +40,104 @@ namespace platform {
 namespace {
 
 constexpr double kDefaultTimeoutSeconds = 60.0;
+
+// The libcurl entry points the session uses, resolved from the library opened at run time.
+struct CurlApi {
+    CURLcode (*globalInit)(long);
+    CURL* (*easyInit)();
+    CURLcode (*easySetopt)(CURL*, CURLoption, ...);
+    CURLcode (*easyGetinfo)(CURL*, CURLINFO, ...);
+    CURLcode (*easyPerform)(CURL*);
+    void (*easyCleanup)(CURL*);
+    void (*easyReset)(CURL*);
+    const char* (*easyStrerror)(CURLcode);
+    curl_slist* (*slistAppend)(curl_slist*, const char*);
+    void (*slistFreeAll)(curl_slist*);
+    CURLM* (*multiInit)();
+    CURLMcode (*multiAddHandle)(CURLM*, CURL*);
+    CURLMcode (*multiRemoveHandle)(CURLM*, CURL*);
+    CURLMcode (*multiPerform)(CURLM*, int*);
+    CURLMsg* (*multiInfoRead)(CURLM*, int*);
+    CURLMcode (*multiPoll)(CURLM*, curl_waitfd[], unsigned int, int, int*);
+    CURLMcode (*multiWakeup)(CURLM*);
+};
+
+enum LoadState : int { kNotLoaded, kLoading, kLoaded, kLoadFailed };
+std::atomic<int> gLoadState{kNotLoaded};
+CurlApi gCurl;  // written once before gLoadState becomes kLoaded, read-only after
+
+template <class F>
+bool resolve(void* lib, const char* name, F& slot)
+{
+    slot = reinterpret_cast<F>(::dlsym(lib, name));
+    return slot != nullptr;
+}
+
+bool openCurl()
+{
+    // Never closed: connections and the callbacks' code must stay mapped.
+    void* lib = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!lib)
+        lib = ::dlopen("libcurl-gnutls.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!lib)
+        return false;
+    CurlApi api{};
+    bool ok = resolve(lib, "curl_global_init", api.globalInit) && resolve(lib, "curl_easy_init", api.easyInit) &&
+              resolve(lib, "curl_easy_setopt", api.easySetopt) && resolve(lib, "curl_easy_getinfo", api.easyGetinfo) &&
+              resolve(lib, "curl_easy_perform", api.easyPerform) &&
+              resolve(lib, "curl_easy_cleanup", api.easyCleanup) && resolve(lib, "curl_easy_reset", api.easyReset) &&
+              resolve(lib, "curl_easy_strerror", api.easyStrerror) &&
+              resolve(lib, "curl_slist_append", api.slistAppend) &&
+              resolve(lib, "curl_slist_free_all", api.slistFreeAll) && resolve(lib, "curl_multi_init", api.multiInit) &&
+              resolve(lib, "curl_multi_add_handle", api.multiAddHandle) &&
+              resolve(lib, "curl_multi_remove_handle", api.multiRemoveHandle) &&
+              resolve(lib, "curl_multi_perform", api.multiPerform) &&
+              resolve(lib, "curl_multi_info_read", api.multiInfoRead) &&
+              resolve(lib, "curl_multi_poll", api.multiPoll) && resolve(lib, "curl_multi_wakeup", api.multiWakeup);
+    if (!ok || api.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+        return false;
+    gCurl = api;
+    return true;
+}
+
+// Loads libcurl once; later and concurrent callers wait for the first one. True when loaded.
+bool loadCurl()
+{
+    int state = gLoadState.load(std::memory_order_acquire);
+    if (state == kLoaded)
+        return true;
+    if (state == kLoadFailed)
+        return false;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        gLoadState.store(kLoading, std::memory_order_release);
+        gLoadState.store(openCurl() ? kLoaded : kLoadFailed, std::memory_order_release);
+    });
+    return gLoadState.load(std::memory_order_acquire) == kLoaded;
+}
+
+// For the crash path: true when the library is loaded, waiting (without touching the
+// dynamic loader) at most `seconds` for a load another thread has started.
+bool curlLoadedOrLoading(double seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        int state = gLoadState.load(std::memory_order_acquire);
+        if (state == kLoaded)
+            return true;
+        if (state != kLoading || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+}
+
+URLError transportUnavailable()
+{
+    URLError error;
+    error.code = -1009;
+    error.message = "The HTTP library (libcurl.so.4) is not loaded.";
+    return error;
+}
 
 bool equalsIgnoringCase(const std::string& a, const std::string& b)
 {
@@ -52,12 +161,6 @@ std::string addressOf(const void* p)
     return buf;
 }
 
-void globalInit()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 URLError errorFor(CURLcode code)
 {
     URLError error;
@@ -76,7 +179,7 @@ URLError errorFor(CURLcode code)
         break;
     default:
         error.code = -1;
-        error.message = curl_easy_strerror(code);
+        error.message = gCurl.easyStrerror(code);
         break;
     }
     return error;
@@ -91,7 +194,11 @@ struct Transfer {
     std::vector<std::pair<std::string, std::string>> headers;
     curl_slist* headerList = nullptr;
 
-    ~Transfer() { curl_slist_free_all(headerList); }
+    ~Transfer()
+    {
+        if (headerList)
+            gCurl.slistFreeAll(headerList);
+    }
 
     static size_t onData(char* data, size_t size, size_t count, void* self)
     {
@@ -114,44 +221,44 @@ struct Transfer {
     // Sets up `easy` for this transfer. The handle may be a reused one.
     void configure(CURL* easy)
     {
-        curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+        gCurl.easySetopt(easy, CURLOPT_URL, request.url.c_str());
+        gCurl.easySetopt(easy, CURLOPT_NOSIGNAL, 1L);
+        gCurl.easySetopt(easy, CURLOPT_TCP_NODELAY, 1L);
+        gCurl.easySetopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        gCurl.easySetopt(easy, CURLOPT_MAXREDIRS, 10L);
         // Zero or negative: the platform default time-out, never "no time-out".
         double timeout = request.timeoutSeconds > 0 ? request.timeoutSeconds : kDefaultTimeoutSeconds;
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::min(timeout, 1e6) * 1000.0));
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onData);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+        gCurl.easySetopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::min(timeout, 1e6) * 1000.0));
+        gCurl.easySetopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onData);
+        gCurl.easySetopt(easy, CURLOPT_WRITEDATA, this);
+        gCurl.easySetopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+        gCurl.easySetopt(easy, CURLOPT_HEADERDATA, this);
+        gCurl.easySetopt(easy, CURLOPT_PRIVATE, this);
 
         std::string method = request.method;
         std::transform(method.begin(), method.end(), method.begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         if (method == "GET" || method.empty()) {
-            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+            gCurl.easySetopt(easy, CURLOPT_HTTPGET, 1L);
         } else if (method == "HEAD") {
-            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+            gCurl.easySetopt(easy, CURLOPT_NOBODY, 1L);
         } else {
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.data());
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+            gCurl.easySetopt(easy, CURLOPT_POSTFIELDS, request.body.data());
+            gCurl.easySetopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
             if (method != "POST")
-                curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+                gCurl.easySetopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
         }
 
         bool hasExpect = false;
         for (const auto& [name, value] : request.headers) {
             // "Name;" is curl's way of sending a header with an empty value.
             std::string line = value.empty() ? name + ";" : name + ": " + value;
-            headerList = curl_slist_append(headerList, line.c_str());
+            headerList = gCurl.slistAppend(headerList, line.c_str());
             hasExpect = hasExpect || equalsIgnoringCase(name, "Expect");
         }
         if (!hasExpect)
-            headerList = curl_slist_append(headerList, "Expect:");  // no 100-continue round trip
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
+            headerList = gCurl.slistAppend(headerList, "Expect:");  // no 100-continue round trip
+        gCurl.easySetopt(easy, CURLOPT_HTTPHEADER, headerList);
     }
 
     URLResult finish(CURL* easy, CURLcode code)
@@ -162,9 +269,9 @@ struct Transfer {
             return result;
         }
         HTTPResponse response;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response.statusCode);
+        gCurl.easyGetinfo(easy, CURLINFO_RESPONSE_CODE, &response.statusCode);
         const char* effective = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+        gCurl.easyGetinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
         response.url = effective ? effective : request.url;
         response.headers = std::move(headers);
         result.response = std::move(response);
@@ -221,45 +328,82 @@ std::string URLError::description() const
 struct URLSession::Impl {
     std::mutex m;
     std::deque<std::unique_ptr<Transfer>> incoming;
-    CURLM* multi = nullptr;
+    CURLM* multi = nullptr;  // set under `m` once libcurl is loaded
     bool ioStarted = false;
+    bool unavailable = false;  // libcurl could not be loaded: tasks fail at once
     std::shared_ptr<DispatchQueue> callbacks = DispatchQueue::serial("com.quillon.urlsession.callbacks");
 
-    // Runs forever on the detached I/O thread.
+    // fork() handlers of the shared session (see below).
+    static inline Impl* forkImpl = nullptr;
+    static void forkPrepare();
+    static void forkParent();
+    static void forkChild();
+
+    // Runs forever on the detached I/O thread, which loads libcurl first.
     void ioLoop()
     {
         ensureAlternateSignalStack();
+        CURLM* created = loadCurl() ? gCurl.multiInit() : nullptr;
+        {
+            std::lock_guard lock(m);
+            multi = created;
+            unavailable = created == nullptr;
+        }
+        if (!created) {
+            failPending();
+            return;
+        }
         for (;;) {
             {
                 std::lock_guard lock(m);
                 while (!incoming.empty()) {
                     Transfer* t = incoming.front().release();
                     incoming.pop_front();
-                    CURL* easy = curl_easy_init();
+                    CURL* easy = gCurl.easyInit();
                     if (!easy) {
                         complete(t, nullptr, CURLE_OUT_OF_MEMORY);
                         continue;
                     }
                     t->configure(easy);
-                    curl_multi_add_handle(multi, easy);
+                    gCurl.multiAddHandle(multi, easy);
                 }
             }
             int running = 0;
-            curl_multi_perform(multi, &running);
+            gCurl.multiPerform(multi, &running);
             int queued = 0;
-            while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+            while (CURLMsg* msg = gCurl.multiInfoRead(multi, &queued)) {
                 if (msg->msg != CURLMSG_DONE)
                     continue;
                 CURL* easy = msg->easy_handle;
                 CURLcode code = msg->data.result;
                 Transfer* t = nullptr;
-                curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
-                curl_multi_remove_handle(multi, easy);
+                gCurl.easyGetinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
+                gCurl.multiRemoveHandle(multi, easy);
                 complete(t, easy, code);
-                curl_easy_cleanup(easy);
+                gCurl.easyCleanup(easy);
             }
-            curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+            gCurl.multiPoll(multi, nullptr, 0, 1000, nullptr);
         }
+    }
+
+    void failPending()
+    {
+        std::deque<std::unique_ptr<Transfer>> pending;
+        {
+            std::lock_guard lock(m);
+            pending.swap(incoming);
+        }
+        for (auto& t : pending)
+            fail(std::move(t));
+    }
+
+    void fail(std::unique_ptr<Transfer> t)
+    {
+        if (!t->completion)
+            return;
+        callbacks->async([completion = std::move(t->completion)] {
+            completion(URLResult{std::nullopt, std::nullopt, transportUnavailable()});
+        });
     }
 
     void complete(Transfer* t, CURL* easy, CURLcode code)
@@ -272,10 +416,46 @@ struct URLSession::Impl {
     }
 };
 
+// ---- fork(): the child has no I/O thread, and the transfers and connections it inherited
+// are the parent's (their sockets are shared with it). The child drops them (left to the
+// parent, never freed here); its I/O thread starts again with its next data task and makes a
+// fresh multi handle, and each thread's synchronous handle is replaced before its next send.
+// A child forked while the parent was still loading libcurl goes without it.
+namespace {
+
+std::atomic<unsigned> gForkGeneration{0};
+
+}  // namespace
+
+void URLSession::Impl::forkPrepare()
+{
+    forkImpl->m.lock();
+}
+
+void URLSession::Impl::forkParent()
+{
+    forkImpl->m.unlock();
+}
+
+void URLSession::Impl::forkChild()
+{
+    Impl* impl = forkImpl;
+    new (&impl->m) std::mutex;
+    for (auto& transfer : impl->incoming)
+        (void)transfer.release();
+    impl->incoming.clear();
+    impl->multi = nullptr;
+    impl->ioStarted = false;
+    if (gLoadState.load() == kLoading)
+        gLoadState.store(kLoadFailed);
+    impl->unavailable = gLoadState.load() == kLoadFailed;
+    gForkGeneration.fetch_add(1);
+}
+
 URLSession::URLSession() : impl_(new Impl)
 {
-    globalInit();
-    impl_->multi = curl_multi_init();
+    Impl::forkImpl = impl_;
+    ::pthread_atfork(Impl::forkPrepare, Impl::forkParent, Impl::forkChild);
 }
 
 URLSession::~URLSession() = default;  // the shared session is never destroyed
@@ -286,36 +466,84 @@ URLSession& URLSession::shared()
     return *session;
 }
 
+bool URLSession::loadTransport()
+{
+    return loadCurl();
+}
+
+bool URLSession::transportLoaded()
+{
+    return gLoadState.load(std::memory_order_acquire) == kLoaded;
+}
+
+void URLSession::startLoading()
+{
+    std::lock_guard lock(impl_->m);
+    if (impl_->ioStarted)
+        return;
+    impl_->ioStarted = true;
+    std::thread([impl = impl_] { impl->ioLoop(); }).detach();
+}
+
 void URLSession::dataTask(URLRequest request, Completion completion)
 {
     auto transfer = std::make_unique<Transfer>();
     transfer->request = std::move(request);
     transfer->completion = std::move(completion);
+    CURLM* multi = nullptr;
     {
         std::lock_guard lock(impl_->m);
-        impl_->incoming.push_back(std::move(transfer));
-        if (!impl_->ioStarted) {
-            impl_->ioStarted = true;
-            std::thread([impl = impl_] { impl->ioLoop(); }).detach();
+        if (!impl_->unavailable) {
+            impl_->incoming.push_back(std::move(transfer));
+            multi = impl_->multi;
+            if (!impl_->ioStarted) {
+                impl_->ioStarted = true;
+                std::thread([impl = impl_] { impl->ioLoop(); }).detach();
+            }
         }
     }
-    curl_multi_wakeup(impl_->multi);
+    if (transfer) {
+        impl_->fail(std::move(transfer));
+        return;
+    }
+    // Before the I/O thread has its multi handle it has not yet taken the queued tasks.
+    if (multi)
+        gCurl.multiWakeup(multi);
 }
 
-URLResult URLSession::sendSynchronous(const URLRequest& request)
+URLResult URLSession::sendSynchronous(const URLRequest& request, TransportLoad load)
 {
-    globalInit();
+    const bool ready = load == TransportLoad::OnDemand
+                           ? loadCurl()
+                           : curlLoadedOrLoading(request.timeoutSeconds > 0 ? request.timeoutSeconds
+                                                                            : kDefaultTimeoutSeconds);
+    if (!ready)
+        return URLResult{std::nullopt, std::nullopt, transportUnavailable()};
     // Kept for the thread's lifetime so that its connections stay open for the next send.
-    static thread_local std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
-    if (!easy)
+    struct EasyHandle {
+        CURL* handle = gCurl.easyInit();
+        ~EasyHandle()
+        {
+            if (handle)
+                gCurl.easyCleanup(handle);
+        }
+    };
+    static thread_local EasyHandle easy;
+    static thread_local unsigned generation = gForkGeneration.load();
+    if (generation != gForkGeneration.load()) {
+        // Forked since: the handle's connections belong to the parent.
+        easy.handle = gCurl.easyInit();
+        generation = gForkGeneration.load();
+    }
+    if (!easy.handle)
         return URLResult{std::nullopt, std::nullopt, errorFor(CURLE_OUT_OF_MEMORY)};
-    curl_easy_reset(easy.get());
+    gCurl.easyReset(easy.handle);
     Transfer transfer;
     transfer.request = request;
-    transfer.configure(easy.get());
-    CURLcode code = curl_easy_perform(easy.get());
-    URLResult result = transfer.finish(easy.get(), code);
-    curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, nullptr);  // the list dies with `transfer`
+    transfer.configure(easy.handle);
+    CURLcode code = gCurl.easyPerform(easy.handle);
+    URLResult result = transfer.finish(easy.handle, code);
+    gCurl.easySetopt(easy.handle, CURLOPT_HTTPHEADER, nullptr);  // the list dies with `transfer`
     return result;
 }
 

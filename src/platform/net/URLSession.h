@@ -1,5 +1,6 @@
-// HTTP on libcurl: URL requests, asynchronous data tasks with a completion on a background
-// callback queue, and a synchronous send that runs entirely on the calling thread.
+// HTTP on libcurl (opened at run time, when the first request is due): URL requests,
+// asynchronous data tasks with a completion on a background callback queue, and a
+// synchronous send that runs entirely on the calling thread.
 // The session never raises SIGPIPE in the host (CURLOPT_NOSIGNAL, MSG_NOSIGNAL sockets).
 #pragma once
 
@@ -44,6 +45,14 @@ struct URLResult {
     std::optional<URLError> error;         // when the transfer failed
 };
 
+// Whether a synchronous send may load the HTTP library itself.
+enum class TransportLoad {
+    OnDemand,  // load it on the calling thread when nothing has yet
+    // Never touch the dynamic loader (the crash path): send only when the library is
+    // loaded, waiting at most the request's time-out for a load already under way.
+    IfStarted,
+};
+
 class URLSession {
 public:
     using Completion = std::function<void(const URLResult&)>;
@@ -54,7 +63,15 @@ public:
     // serial callback queue.
     void dataTask(URLRequest request, Completion completion);
     // Sends on the calling thread and returns after completion or time-out.
-    URLResult sendSynchronous(const URLRequest& request);
+    // Without the library (not loadable, or not loaded under IfStarted) the result is an
+    // error at once.
+    URLResult sendSynchronous(const URLRequest& request, TransportLoad load = TransportLoad::OnDemand);
+    // Starts the I/O thread, which loads libcurl, for requests that are about to be due.
+    void startLoading();
+    // Loads libcurl on the calling thread unless it is loaded already; true when it is.
+    static bool loadTransport();
+    // Whether libcurl has been loaded in this process.
+    static bool transportLoaded();
 
     URLSession(const URLSession&) = delete;
     URLSession& operator=(const URLSession&) = delete;

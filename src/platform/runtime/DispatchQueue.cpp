@@ -1,14 +1,20 @@
 // Dispatch queues on plain threads. The global queue's pool and each serial queue's worker
 // start on first use and are detached: they are never joined, and their state lives on the
 // heap so that nothing they touch is destroyed while the process exits.
+//
+// fork(): the child has none of the workers. Every work list is locked across the fork, and
+// in the child its lock and condition are made afresh, the tasks queued by the parent are
+// left to the parent (they are not run twice), and workers start again on the next task.
 #include "platform/runtime/DispatchQueue.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <signal.h>
 
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -35,6 +41,68 @@ struct Worklist {
     std::size_t idle = 0;  // workers waiting for a task
 };
 
+// Every live work list, for the fork handlers.
+struct ForkRegistry {
+    std::mutex m;
+    std::vector<std::weak_ptr<Worklist>> lists;
+    std::vector<std::shared_ptr<Worklist>> locked;  // held from prepare to parent/child
+};
+
+ForkRegistry& forkRegistry()
+{
+    static ForkRegistry* registry = new ForkRegistry;
+    return *registry;
+}
+
+void beforeFork()
+{
+    ForkRegistry& r = forkRegistry();
+    r.m.lock();
+    for (auto& weak : r.lists) {
+        if (auto list = weak.lock()) {
+            list->m.lock();
+            r.locked.push_back(std::move(list));
+        }
+    }
+}
+
+void afterForkInParent()
+{
+    ForkRegistry& r = forkRegistry();
+    for (auto& list : r.locked)
+        list->m.unlock();
+    r.locked.clear();
+    r.m.unlock();
+}
+
+void afterForkInChild()
+{
+    ForkRegistry& r = forkRegistry();
+    for (auto& list : r.locked) {
+        // Waiters of the parent's threads may be recorded in them: start both afresh.
+        new (&list->m) std::mutex;
+        new (&list->cv) std::condition_variable;
+        // The parent runs what it queued; the child keeps no copy to run again (leaked, as
+        // their destructors may expect the parent's threads).
+        new std::deque<DispatchQueue::Task>(std::move(list->tasks));
+        list->tasks.clear();
+        list->started = 0;
+        list->idle = 0;
+    }
+    r.locked.clear();
+    new (&r.m) std::mutex;
+}
+
+void registerForFork(const std::shared_ptr<Worklist>& list)
+{
+    static const bool installed = [] { return ::pthread_atfork(beforeFork, afterForkInParent, afterForkInChild) == 0; }();
+    (void)installed;
+    ForkRegistry& r = forkRegistry();
+    std::lock_guard lock(r.m);
+    std::erase_if(r.lists, [](const std::weak_ptr<Worklist>& w) { return w.expired(); });
+    r.lists.push_back(list);
+}
+
 void workerLoop(std::shared_ptr<Worklist> list, const void* owner)
 {
     ensureAlternateSignalStack();
@@ -60,6 +128,7 @@ public:
     ThreadQueue(std::string label, int workers)
         : label_(std::move(label)), workers_(workers), list_(std::make_shared<Worklist>())
     {
+        registerForFork(list_);
     }
 
     ~ThreadQueue() override

@@ -8,6 +8,10 @@
 // The epoll descriptor is readable while either of them is, so a host loop that polls it
 // wakes exactly when work is due. Collecting a batch drains both and re-arms the timer.
 //
+// fork(): the queue lock is held across the fork; the child gets descriptors of its own (the
+// inherited ones are shared with the parent, which would drain the child's wake-ups) and
+// keeps the tasks that were queued, as they are part of the state it copied.
+//
 // performAndWait() with a time-out never waits for the queue lock longer than its time-out
 // (try_lock with short naps), which keeps the crash path (a background thread in a signal
 // handler) bounded even when the lock is held by the thread that faulted.
@@ -18,6 +22,7 @@
 #include <sys/syscall.h>
 #include <sys/timerfd.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -28,6 +33,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -92,6 +98,16 @@ struct RunLoop::Impl {
     int epollFd = -1;
 
     Impl()
+    {
+        openDescriptors();
+    }
+
+    static inline Impl* mainImpl = nullptr;  // the main run loop's, for the fork handlers
+    static void beforeFork();
+    static void afterForkInParent();
+    static void afterForkInChild();
+
+    void openDescriptors()
     {
         eventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -203,12 +219,39 @@ struct RunLoop::Impl {
     }
 };
 
+void RunLoop::Impl::beforeFork()
+{
+    mainImpl->m.lock();
+}
+
+void RunLoop::Impl::afterForkInParent()
+{
+    mainImpl->m.unlock();
+}
+
+void RunLoop::Impl::afterForkInChild()
+{
+    Impl* impl = mainImpl;
+    new (&impl->m) std::mutex;
+    for (int fd : {impl->eventFd, impl->timerFd, impl->epollFd})
+        ::close(fd);
+    impl->openDescriptors();
+    impl->eventSignalled = false;
+    impl->armedFor = 0;
+    impl->updateWakeups(nowNs());
+}
+
 RunLoop::RunLoop() : impl_(new Impl) {}
 RunLoop::~RunLoop() = default;  // the main run loop is never destroyed
 
 RunLoop& RunLoop::main()
 {
-    static RunLoop* loop = new RunLoop;
+    static RunLoop* loop = [] {
+        auto* created = new RunLoop;
+        Impl::mainImpl = created->impl_;
+        ::pthread_atfork(Impl::beforeFork, Impl::afterForkInParent, Impl::afterForkInChild);
+        return created;
+    }();
     return *loop;
 }
 
