@@ -303,6 +303,7 @@ TEST(CrashStore, ChangesByOtherWritersAreSeenAfterAnyRead) {
     // Removed: the next operation starts a fresh list.
     ASSERT_TRUE(platform::fs::removeFile(store.filePath()));
     EXPECT_EQ(store.getCacheRecordCount(), 0);
+}
 
 TEST(CrashStore, AMissingFileIsCreatedUnderTheLockSoNoFirstSaveIsLost) {
     // The child saves into this test's sandbox.
