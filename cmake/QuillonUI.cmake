@@ -11,6 +11,8 @@ foreach(src foundation/Bundle foundation/DateFormat foundation/Files foundation/
             runtime/ToolkitLoader system/SystemRoot ui/Screen)
   set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/src/platform/${src}.cpp PROPERTIES COMPILE_OPTIONS -fvisibility=default)
 endforeach()
+# The edit screen reads and writes the record it remembers the contact in.
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/src/Wren/WrenUserData.cpp PROPERTIES COMPILE_OPTIONS -fvisibility=default)
 
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(PANGOCAIRO REQUIRED IMPORTED_TARGET pangocairo)

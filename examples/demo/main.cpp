@@ -6,10 +6,13 @@
 //   quillon-demo launch2   a launch without network: an uncaught C++ exception (stored)
 //   quillon-demo launch3   a quiet launch that sends what was stored, relays a crash notice of
 //                          its widget extension, then exits normally
+//   quillon-demo screens   the ledger's screens with shake feedback (screens.cpp)
 //
-// scripts/demo runs the three against a collector on loopback.
+// scripts/demo runs the four against a collector on loopback.
 #include <quillon/Quillon.h>
 #include <quillon/quillon.h>
+
+#include "screens.h"
 
 #include <cstdio>
 #include <cstring>
@@ -113,8 +116,9 @@ int main(int argc, char** argv) {
     if (std::strcmp(act, "launch1") == 0) ledger::launch1();
     else if (std::strcmp(act, "launch2") == 0) ledger::launch2();
     else if (std::strcmp(act, "launch3") == 0) ledger::launch3();
+    else if (std::strcmp(act, "screens") == 0) return ledger::runScreens(ledger::say);
     else {
-        std::fprintf(stderr, "usage: quillon-demo launch1|launch2|launch3\n");
+        std::fprintf(stderr, "usage: quillon-demo launch1|launch2|launch3|screens\n");
         return 2;
     }
     return 0;

@@ -5,20 +5,31 @@
 #include "Wren/WrenImgCloudManager.h"
 #include "Wren/WrenPreferences.h"
 #include "Wren/WrenRequestManager.h"
+#include "Wren/WrenScreens.h"
 #include "platform/foundation/Files.h"
 #include "platform/foundation/Logger.h"
 #include "platform/runtime/RunLoop.h"
+#include "platform/runtime/ToolkitLoader.h"
 #include "reliclass/QuillonUtil.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 namespace {
 
 std::once_flag gOnce;
 std::atomic<WrenLoader*> gActive{nullptr};
+
+// The screens run on the main thread; a facade call from another thread is passed there.
+void onMainThread(std::function<void()> task) {
+    if (platform::RunLoop::isMainThread())
+        task();
+    else
+        platform::RunLoop::main().perform(std::move(task));
+}
 
 }  // namespace
 
@@ -34,7 +45,6 @@ WrenLoader::WrenLoader()
       preferences_(WrenPreferences::sharedInstance()),
       imgCloudManager_(std::make_shared<WrenImgCloudManager>()),
       dataHandler_(std::make_unique<WrenDataHandler>(preferences_)) {
-    // The window controller singleton is taken here once the on-screen flow exists.
     // Screenshot uploads go through this loader's uploader from now on.
     WrenRequestManager::setImgCloudManager(imgCloudManager_);
 }
@@ -70,8 +80,12 @@ void WrenLoader::preload() {
         return;
     }
     preferences_.setEnabledShake(true);
-    // Handing the window controller the preferences and this delegate, and starting its
-    // trigger, come here once the on-screen flow exists.
+    if (WrenScreens* screens = loadedScreens(true)) {
+        screens->setPreferences(&preferences_);
+        screens->setDelegate(this);
+        screens->setDeviceInfoSource([] { return WrenDeviceInfo::deviceCurrentInfo(); });
+        screens->enabledMonitorShakeEvent(true);
+    }
 
     const std::string dir = platform::format("%s/%s", platform::fs::cachesDirectory().c_str(), "quillon");
     if (!platform::fs::fileExists(dir) && !platform::fs::createDirectories(dir)) {
@@ -106,13 +120,17 @@ void WrenLoader::removeAllUserData() {
 
 void WrenLoader::enabledShakeReport(bool enabled) {
     preferences_.setEnabledShake(enabled);
-    // Starting or stopping the window controller's trigger comes here once the on-screen
-    // flow exists.
+    onMainThread([this, enabled] {
+        // Switching off needs no screens that were never loaded.
+        if (WrenScreens* screens = loadedScreens(enabled)) screens->enabledMonitorShakeEvent(enabled);
+    });
 }
 
 void WrenLoader::switchWayOfFeedback(std::int64_t way) {
     preferences_.setWayOfFeedback(way);
-    // Switching the window controller's trigger comes here once the on-screen flow exists.
+    onMainThread([this, way] {
+        if (WrenScreens* screens = loadedScreens(false)) screens->switchWayOfFeedback(way);
+    });
 }
 
 void WrenLoader::feedbackWithMessage(const String& message, const void* /*userInfo*/) {
@@ -136,6 +154,17 @@ void WrenLoader::windowController(WrenWindowController* /*controller*/, const pl
 
 void WrenLoader::windowControllerClosedShakeReport(WrenWindowController* /*controller*/) {
     if (WrenDelegate* delegate = config().wrenDelegate) delegate->userClosedShakeReport();
+}
+
+WrenScreens* WrenLoader::loadedScreens(bool load) {
+    WrenScreens* screens = screens_.load(std::memory_order_acquire);
+    if (screens || !load) return screens;
+    // The UI library is mapped only now, when the on-screen flow starts.
+    auto entry = reinterpret_cast<WrenScreens::EntryPoint>(platform::ui::loadToolkitSymbol(WrenScreens::kEntryPoint));
+    if (!entry) return nullptr;
+    screens = entry();
+    screens_.store(screens, std::memory_order_release);
+    return screens;
 }
 
 WrenConfig WrenLoader::config() const {

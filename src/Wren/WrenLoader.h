@@ -7,6 +7,7 @@
 #include "platform/foundation/Value.h"
 #include "wren/Wren.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 class WrenDataHandler;
 class WrenImgCloudManager;
 class WrenPreferences;
+class WrenScreens;
 
 class WrenLoader : public WrenWindowControllerDelegate {
 public:
@@ -53,6 +55,9 @@ public:
                           const platform::Value& deviceInfo) override;
     void windowControllerClosedShakeReport(WrenWindowController* controller) override;
 
+    // The on-screen flow (the window controller of the UI library), loading the library when
+    // `load` is set and it is not loaded yet. Null when it is not loaded or cannot be.
+    WrenScreens* loadedScreens(bool load);
     WrenPreferences& preferences() const { return preferences_; }
     WrenImgCloudManager& imgCloudManager() const { return *imgCloudManager_; }
     WrenDataHandler& dataHandler() const { return *dataHandler_; }
@@ -81,6 +86,7 @@ private:
     String userInfo_;
 
     WrenPreferences& preferences_;
+    std::atomic<WrenScreens*> screens_{nullptr};
     std::shared_ptr<WrenImgCloudManager> imgCloudManager_;
     std::unique_ptr<WrenDataHandler> dataHandler_;
 };

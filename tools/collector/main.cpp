@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -95,6 +96,28 @@ std::shared_ptr<symbols::SymbolStore> installSymbolication(const std::string& db
 
 std::string clip(const std::string& s, std::size_t n) { return s.size() <= n ? s : s.substr(0, n - 3) + "..."; }
 
+// The contact, the user data and the newest trace entries of a feedback report's body.
+void printFeedbackDetails(const collector::Json& body, int lines) {
+    if (!body.is_object()) return;
+    const auto text = [](const collector::Json& v) { return v.is_string() ? v.get<std::string>() : std::string(); };
+    if (auto m = body.find("messages"); m != body.end() && m->is_array() && !m->empty() && (*m)[0].is_object()) {
+        const auto& data = (*m)[0].value("data", collector::Json::object());
+        if (data.is_object() && data.contains("contact"))
+            std::printf("        contact: %s\n", clip(text(data["contact"]), 100).c_str());
+    }
+    if (auto u = body.find("user_data"); u != body.end()) {
+        std::string flat = u->is_string() ? text(*u) : u->dump();
+        std::replace(flat.begin(), flat.end(), '\n', ' ');
+        std::printf("        user data: %s\n", clip(flat, 100).c_str());
+    }
+    if (auto t = body.find("operatetrace"); t != body.end() && t->is_array()) {
+        std::printf("        trace: %zu entries\n", t->size());
+        const std::size_t first = t->size() > static_cast<std::size_t>(lines) ? t->size() - lines : 0;
+        for (std::size_t i = first; i < t->size(); ++i)
+            std::printf("          %s\n", clip(text((*t)[i]), 100).c_str());
+    }
+}
+
 int dump(int argc, char** argv) {
     std::string db = kDefaultDb;
     int lines = 5;
@@ -133,9 +156,11 @@ int dump(int argc, char** argv) {
         }
         const auto feedback = store.feedback();
         std::printf("\nfeedback: %zu\n", feedback.size());
-        for (const auto& f : feedback)
+        for (const auto& f : feedback) {
             std::printf("%-5lld %-10s %s\n", static_cast<long long>(f["id"].get<std::int64_t>()),
                         f["type"].get<std::string>().c_str(), clip(f["message"].get<std::string>(), 100).c_str());
+            printFeedbackDetails(f["body"], lines);
+        }
         const auto files = store.files();
         std::printf("\nfiles: %zu\n", files.size());
         for (const auto& f : files)

@@ -159,8 +159,10 @@ cairo_surface_t* decodePng(const Bytes& data) {
         cairo_surface_destroy(s);
         return nullptr;
     }
-    if (cairo_image_surface_get_format(s) != CAIRO_FORMAT_ARGB32) {
-        // Grey, RGB24 or A8 PNGs: redraw as ARGB32 so that every image has one pixel format.
+    {
+        // Redrawn as ARGB32 so that every image has one pixel format (grey, RGB24 or A8 PNGs),
+        // and without the PNG bytes Cairo's reader attaches: a surface carrying them cannot be
+        // marked as changed (Cairo aborts).
         cairo_surface_t* argb = newSurface(cairo_image_surface_get_width(s), cairo_image_surface_get_height(s));
         if (argb) {
             cairo_t* cr = cairo_create(argb);
