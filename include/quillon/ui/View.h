@@ -183,6 +183,7 @@ protected:
 private:
     friend class Window;
     void setWindowRecursive(const std::shared_ptr<Window>& window);
+    void linkConstructedSubviews();
     void resizeSubviewsWithOldSize(Size oldSize);
     void invalidateDisplay();
 

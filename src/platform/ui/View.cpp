@@ -504,6 +504,7 @@ void View::insertSubview(std::shared_ptr<View> view, std::size_t index) {
     view->removeFromSuperview();
     subviews_.insert(subviews_.begin() + static_cast<long>(std::min(index, subviews_.size())), view);
     view->superview_ = weak_from_this();
+    view->linkConstructedSubviews();
     view->setWindowRecursive(window());
     view->didMoveToSuperview();
     detail::markScreenDirty();
@@ -573,6 +574,16 @@ std::shared_ptr<Window> View::window() const {
         return w ? std::const_pointer_cast<Window>(std::static_pointer_cast<const Window>(shared_from_this())) : nullptr;
     }
     return std::dynamic_pointer_cast<Window>(top);
+}
+
+void View::linkConstructedSubviews() {
+    // A view that adds subviews in its constructor is not yet owned by a shared_ptr there, so
+    // those subviews could not point back to it; they do once it is in a tree.
+    for (auto& sub : subviews_) {
+        if (!sub->superview_.expired()) continue;
+        sub->superview_ = weak_from_this();
+        sub->linkConstructedSubviews();
+    }
 }
 
 void View::setWindowRecursive(const std::shared_ptr<Window>& window) {
