@@ -3,6 +3,15 @@
 # it loads it on demand when the feedback screens start (platform/runtime/ToolkitLoader), so
 # a crash-only host maps none of these libraries. Hosts that build screens of their own link
 # it (Quillon::ui, or quillon-ui.pc).
+# The platform services the UI library uses are exported from libquillon.so (their objects
+# are built with default visibility), so that the process has one main run loop, one
+# logger, one dispatch pool and one notification center.
+foreach(src foundation/Bundle foundation/DateFormat foundation/Files foundation/Logger foundation/Value
+            runtime/DispatchQueue runtime/NotificationCenter runtime/RunLoop runtime/ObjectRuntime
+            runtime/ToolkitLoader system/SystemRoot ui/Screen)
+  set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/src/platform/${src}.cpp PROPERTIES COMPILE_OPTIONS -fvisibility=default)
+endforeach()
+
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(PANGOCAIRO REQUIRED IMPORTED_TARGET pangocairo)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
@@ -18,7 +27,7 @@ target_include_directories(quillon_ui_obj PUBLIC
   $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/src>
   $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}/generated>)
 target_compile_definitions(quillon_ui_obj PRIVATE QUILLON_BUILDING
-  QUILLON_UI_DATADIR="${CMAKE_INSTALL_FULL_DATADIR}/quillon")
+  QUILLON_UI_DATADIR="${CMAKE_INSTALL_FULL_DATADIR}/quillon" QUILLON_UI_VERSION="${PROJECT_VERSION}")
 target_compile_options(quillon_ui_obj PRIVATE ${QUILLON_WARNINGS})
 target_link_libraries(quillon_ui_obj PUBLIC nlohmann_json::nlohmann_json
   PkgConfig::CAIRO PkgConfig::PANGOCAIRO PkgConfig::SDL2 GIF::GIF JPEG::JPEG)

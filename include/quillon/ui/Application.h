@@ -52,3 +52,6 @@ private:
 };
 
 }  // namespace quillon::ui
+
+// The UI library's version ("2.1.3"); also how a host or libquillon finds that it is loaded.
+extern "C" QUILLON_UI_EXPORT const char* quillon_ui_version(void);

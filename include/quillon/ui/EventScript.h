@@ -15,7 +15,7 @@
 //   key return|backspace                the Return or Backspace key on the first responder
 //   alert N                             press button N of the alert on screen
 //   background | foreground             the application's four lifecycle notifications, in the platform's order
-//   snapshot PATH                       write what the key window shows, as PNG, at the screen's scale
+//   snapshot PATH                       write what the key window shows (with an alert over it), as PNG, at the screen's scale
 #pragma once
 
 #include "quillon/ui/Export.h"
@@ -42,6 +42,7 @@ namespace input {
 QUILLON_UI_EXPORT void touchDown(int finger, double x, double y, int tapCount = 1);
 QUILLON_UI_EXPORT void touchMove(int finger, double x, double y);
 QUILLON_UI_EXPORT void touchUp(int finger, double x, double y);
+QUILLON_UI_EXPORT bool hasFirstResponder();
 QUILLON_UI_EXPORT void typeText(const std::string& text);
 QUILLON_UI_EXPORT void pressReturn();
 QUILLON_UI_EXPORT void pressBackspace();

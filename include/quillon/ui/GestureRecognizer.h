@@ -27,7 +27,7 @@ public:
     ~GestureRecognizer() override;
 
     void setAction(Action action) { action_ = std::move(action); }
-    std::shared_ptr<View> view() const { return view_.lock(); }
+    std::shared_ptr<View> view() const;
     GestureRecognizerState state() const { return state_; }
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool enabled) { enabled_ = enabled; }
@@ -45,8 +45,8 @@ public:
     // Back to Possible once every touch of the sequence has lifted.
     virtual void reset();
 
-    // Internal: set by View::addGestureRecognizer.
-    void setViewInternal(const std::shared_ptr<View>& view) { view_ = view; }
+    // Internal: set by View::addGestureRecognizer (the view owns its recognisers).
+    void setViewInternal(View* view) { view_ = view; }
 
 protected:
     // Moves to `state`; Ended (or Began/Changed) calls the action.
@@ -56,7 +56,7 @@ protected:
 
 private:
     Action action_;
-    std::weak_ptr<View> view_;
+    View* view_ = nullptr;
     GestureRecognizerState state_ = GestureRecognizerState::Possible;
     bool enabled_ = true;
     bool cancelsTouchesInView_ = true;

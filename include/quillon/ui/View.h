@@ -61,7 +61,7 @@ public:
     void setAutoresizesSubviews(bool on) { autoresizesSubviews_ = on; }
 
     // The tree.
-    std::shared_ptr<View> superview() const { return superview_.lock(); }
+    std::shared_ptr<View> superview() const { return superview_ ? superview_->weak_from_this().lock() : nullptr; }
     const std::vector<std::shared_ptr<View>>& subviews() const { return subviews_; }
     void addSubview(std::shared_ptr<View> view);
     void insertSubview(std::shared_ptr<View> view, std::size_t index);
@@ -183,14 +183,13 @@ protected:
 private:
     friend class Window;
     void setWindowRecursive(const std::shared_ptr<Window>& window);
-    void linkConstructedSubviews();
     void resizeSubviewsWithOldSize(Size oldSize);
     void invalidateDisplay();
 
     Rect bounds_;
     Point center_;
     AffineTransform transform_;
-    std::weak_ptr<View> superview_;
+    View* superview_ = nullptr;  // the superview owns this view; it clears the link when it goes
     std::weak_ptr<Window> window_;
     std::weak_ptr<ViewController> viewController_;
     std::vector<std::shared_ptr<View>> subviews_;

@@ -7,9 +7,6 @@
 #include <optional>
 #include <string>
 
-// Reachable from the UI library, which uses this process's one copy of the platform layer.
-#pragma GCC visibility push(default)
-
 namespace platform {
 
 class Bundle {
@@ -37,5 +34,3 @@ private:
 };
 
 }  // namespace platform
-
-#pragma GCC visibility pop

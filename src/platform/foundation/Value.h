@@ -11,9 +11,6 @@
 #include <string_view>
 #include <vector>
 
-// Reachable from the UI library, which uses this process's one copy of the platform layer.
-#pragma GCC visibility push(default)
-
 namespace platform {
 
 using Value = nlohmann::ordered_json;
@@ -62,5 +59,3 @@ std::optional<Bytes> keyedArchive(const Value& v);
 std::optional<Value> keyedUnarchive(const Bytes& data);
 
 }  // namespace platform
-
-#pragma GCC visibility pop

@@ -9,9 +9,6 @@
 #include <functional>
 #include <string>
 
-// Reachable from the UI library, which uses this process's one copy of the platform layer.
-#pragma GCC visibility push(default)
-
 namespace platform {
 
 struct Notification {
@@ -39,5 +36,3 @@ private:
 };
 
 }  // namespace platform
-
-#pragma GCC visibility pop

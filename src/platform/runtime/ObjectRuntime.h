@@ -11,8 +11,6 @@
 #include <optional>
 #include <string>
 
-#pragma GCC visibility push(default)
-
 namespace platform {
 
 using Imp = void (*)();
@@ -56,5 +54,3 @@ Fn* fromImp(Imp imp) {
 }
 
 }  // namespace platform
-
-#pragma GCC visibility pop

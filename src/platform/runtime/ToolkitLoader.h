@@ -2,8 +2,6 @@
 // the feedback screens never maps it (nor Cairo, Pango, SDL2, giflib or libjpeg).
 #pragma once
 
-#pragma GCC visibility push(default)
-
 namespace platform::ui {
 
 // The UI library's file name as the loader opens it.
@@ -19,5 +17,3 @@ inline constexpr const char* kToolkitLibraryName = "libquillon-ui.so.2";
 void* loadToolkitSymbol(const char* name);
 
 }  // namespace platform::ui
-
-#pragma GCC visibility pop

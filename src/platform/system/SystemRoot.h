@@ -10,9 +10,6 @@
 #include <string_view>
 #include <vector>
 
-// Reachable from the UI library, which uses this process's one copy of the platform layer.
-#pragma GCC visibility push(default)
-
 namespace platform::sys {
 
 // The absolute path as seen under the current root.
@@ -45,5 +42,3 @@ private:
 };
 
 }  // namespace platform::sys
-
-#pragma GCC visibility pop

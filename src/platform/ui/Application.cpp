@@ -83,3 +83,5 @@ void Application::removeWindow(const Window* window) {
 void Application::setKeyWindow(const std::shared_ptr<Window>& window) { key_ = window; }
 
 }  // namespace quillon::ui
+
+extern "C" const char* quillon_ui_version(void) { return QUILLON_UI_VERSION; }

@@ -4,11 +4,13 @@
 #include "platform/runtime/RunLoop.h"
 #include "quillon/ui/AlertView.h"
 #include "quillon/ui/Application.h"
+#include "quillon/ui/GraphicsContext.h"
 #include "quillon/ui/Image.h"
 #include "quillon/ui/MotionManager.h"
 #include "quillon/ui/Timer.h"
 #include "quillon/ui/Window.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -102,6 +104,8 @@ std::shared_ptr<View> firstResponder() {
     return key ? key->firstResponder() : nullptr;
 }
 }  // namespace
+
+bool hasFirstResponder() { return firstResponder() != nullptr; }
 
 void typeText(const std::string& text) {
     if (auto responder = firstResponder()) responder->insertText(text);
@@ -200,6 +204,23 @@ void drag(const std::vector<std::pair<Point, Point>>& fingers, int steps, double
     platform::RunLoop::main().performAfter(seconds / steps, [fingers, steps, seconds, then] {
         dragSteps(fingers, steps, seconds, 1, then);
     });
+}
+
+// What the key window shows: the window itself and whatever window covers it (an alert).
+std::shared_ptr<Image> keyWindowPicture(Window& key) {
+    ImageContext context(key.bounds().size, false, 0);
+    key.renderInContext(context.context());
+    auto windows = Application::shared().windows();
+    auto self = std::find_if(windows.begin(), windows.end(), [&](const auto& w) { return w.get() == &key; });
+    for (auto it = self == windows.end() ? self : self + 1; it != windows.end(); ++it) {
+        if ((*it)->isHidden()) continue;
+        Rect f = (*it)->frame();
+        context.context().saveGState();
+        context.context().translateCTM(f.x() - key.frame().x(), f.y() - key.frame().y());
+        (*it)->renderInContext(context.context());
+        context.context().restoreGState();
+    }
+    return context.image();
 }
 
 void finish() {
@@ -306,6 +327,10 @@ void step() {
                 continue;
             }
             std::string text = raw.substr(raw.find_first_not_of(" \t", at));
+            if (!input::hasFirstResponder()) {
+                skip(lineNumber, "no first responder takes the text", raw);
+                continue;
+            }
             input::typeText(text);
             done();
             return;
@@ -313,6 +338,10 @@ void step() {
         if (cmd == "key") {
             if (w.size() != 2 || (w[1] != "return" && w[1] != "backspace")) {
                 skip(lineNumber, "expected key return|backspace", raw);
+                continue;
+            }
+            if (!input::hasFirstResponder()) {
+                skip(lineNumber, "no first responder takes the key", raw);
                 continue;
             }
             if (w[1] == "return") {
@@ -357,7 +386,7 @@ void step() {
                 continue;
             }
             std::string path = trim(raw.substr(at));
-            auto image = key->snapshotImage();
+            auto image = keyWindowPicture(*key);
             if (!image || !writePNG(*image, path)) {
                 skip(lineNumber, "cannot write the snapshot", raw);
                 continue;

@@ -29,6 +29,8 @@ std::size_t touchesDown(const Event& event) {
 
 GestureRecognizer::~GestureRecognizer() = default;
 
+std::shared_ptr<View> GestureRecognizer::view() const { return view_ ? view_->weak_from_this().lock() : nullptr; }
+
 Point GestureRecognizer::locationInView(const View* view) const {
     return view ? view->convertPointFromView(centroid_, nullptr) : centroid_;
 }

@@ -24,8 +24,8 @@ int fingerOf(SDL_FingerID id) { return 200 + static_cast<int>(static_cast<unsign
 
 class SdlBackend final : public Backend {
 public:
-    SdlBackend(SDL_Window* window, SDL_Renderer* renderer, Size points, double scale)
-        : window_(window), renderer_(renderer), points_(points), scale_(scale) {
+    SdlBackend(SDL_Window* window, SDL_Renderer* renderer, Size points)
+        : window_(window), renderer_(renderer), points_(points) {
         SDL_StartTextInput();
         poll_ = Timer::scheduledTimer(1.0 / 60, true, [this](Timer&) { pump(); });
     }
@@ -126,7 +126,6 @@ private:
     SDL_Texture* texture_ = nullptr;
     int textureW_ = 0, textureH_ = 0;
     Size points_;
-    double scale_;
     bool mouseDown_ = false;
     std::shared_ptr<Timer> poll_;
 };
@@ -162,7 +161,7 @@ std::unique_ptr<Backend> makeSdlBackend(Size points, double scale, std::string& 
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return nullptr;
     }
-    return std::make_unique<SdlBackend>(window, renderer, points, scale);
+    return std::make_unique<SdlBackend>(window, renderer, points);
 }
 
 }  // namespace quillon::ui::detail

@@ -167,6 +167,14 @@ void willChange(View& view, Property property) {
     rec.changes.push_back({view.weak_from_this(), {property, presentationValue(view, property)}});
 }
 
+void willSet(View& view, Property property) {
+    if (isRecordingAnimations()) {
+        willChange(view, property);
+    } else {
+        cancelAnimation(view, property);
+    }
+}
+
 void cancelAnimation(View& view, Property property) {
     auto& list = view.presentation().animations;
     for (auto a = list.begin(); a != list.end(); ++a) {
@@ -261,15 +269,13 @@ void setColorSource(cairo_t* cr, const Color& color, double alpha) {
     cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha * alpha);
 }
 
-void updateContent(View& view, const Rect& bounds) {
+// Records drawRect when the content is stale; false when the view draws nothing.
+bool updateRecording(View& view, const Rect& bounds) {
     auto& p = view.presentation();
-    if (p.contentValid) return;
+    if (p.contentValid) return p.recording != nullptr;
     p.contentValid = true;
-    if (p.content) {
-        cairo_surface_destroy(p.content);
-        p.content = nullptr;
-    }
-    if (bounds.isEmpty()) return;
+    p.dropContent();
+    if (bounds.isEmpty()) return false;
     cairo_rectangle_t extents{bounds.x(), bounds.y(), bounds.width(), bounds.height()};
     cairo_surface_t* recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents);
     cairo_t* cr = cairo_create(recording);
@@ -284,9 +290,55 @@ void updateContent(View& view, const Rect& bounds) {
     cairo_recording_surface_ink_extents(recording, &x, &y, &w, &h);
     if (w <= 0 || h <= 0) {
         cairo_surface_destroy(recording);
-        return;
+        return false;
     }
-    p.content = recording;
+    p.recording = recording;
+    return true;
+}
+
+// The content as a bitmap at `scale` device pixels per point (made again when the scale
+// changes).
+cairo_surface_t* contentRaster(View& view, const Rect& bounds, double scale) {
+    auto& p = view.presentation();
+    if (p.raster && p.rasterScale == scale) return p.raster;
+    if (p.raster) cairo_surface_destroy(p.raster);
+    p.raster = nullptr;
+    int w = static_cast<int>(std::ceil(bounds.width() * scale - 1e-6));
+    int h = static_cast<int>(std::ceil(bounds.height() * scale - 1e-6));
+    if (w <= 0 || h <= 0 || static_cast<double>(w) * h > 64.0 * 1024 * 1024) return nullptr;
+    cairo_surface_t* raster = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(raster);
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, p.recording, -bounds.x(), -bounds.y());
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    p.raster = raster;
+    p.rasterScale = scale;
+    return raster;
+}
+
+// Device pixels per point of `cr` (the larger axis, two decimals).
+double deviceScale(cairo_t* cr) {
+    double x1 = 1, y1 = 0, x2 = 0, y2 = 1;
+    cairo_user_to_device_distance(cr, &x1, &y1);
+    cairo_user_to_device_distance(cr, &x2, &y2);
+    double s = std::max(std::hypot(x1, y1), std::hypot(x2, y2));
+    return std::max(0.01, std::round(s * 100) / 100);
+}
+
+void paintContent(View& view, cairo_t* cr, const Rect& bounds, double alpha) {
+    double scale = deviceScale(cr);
+    cairo_surface_t* raster = contentRaster(view, bounds, scale);
+    cairo_save(cr);
+    if (raster) {
+        cairo_translate(cr, bounds.x(), bounds.y());
+        cairo_scale(cr, 1 / scale, 1 / scale);
+        cairo_set_source_surface(cr, raster, 0, 0);
+    } else {
+        cairo_set_source_surface(cr, view.presentation().recording, 0, 0);
+    }
+    cairo_paint_with_alpha(cr, alpha);
+    cairo_restore(cr);
 }
 
 }  // namespace
@@ -330,17 +382,14 @@ void render(View& view, cairo_t* cr, bool isRoot) {
             cairo_fill(cr);
         }
     }
-    updateContent(view, view.bounds());
+    const bool hasContent = updateRecording(view, view.bounds());
     bool clips = view.clipsToBounds();
-    if (view.presentation().content || (clips && !view.subviews().empty())) {
+    if (hasContent || (clips && !view.subviews().empty())) {
         cairo_save(cr);
         cairo_new_path(cr);
         roundedRectPath(cr, bounds, clips ? radius : 0);
         cairo_clip(cr);
-        if (view.presentation().content) {
-            cairo_set_source_surface(cr, view.presentation().content, 0, 0);
-            cairo_paint_with_alpha(cr, partAlpha);
-        }
+        if (hasContent) paintContent(view, cr, view.bounds(), partAlpha);
         if (!clips) cairo_restore(cr);
     }
     for (const auto& sub : view.subviews()) {
@@ -358,7 +407,7 @@ void render(View& view, cairo_t* cr, bool isRoot) {
             }
         }
     }
-    if (clips && (view.presentation().content || !view.subviews().empty())) cairo_restore(cr);
+    if (clips && (hasContent || !view.subviews().empty())) cairo_restore(cr);
     if (view.borderWidth() > 0 && !view.borderColor().isClear()) {
         double w = view.borderWidth();
         cairo_new_path(cr);
@@ -392,7 +441,7 @@ View::View(const Rect& frame) : presentation_(std::make_unique<Presentation>()) 
 
 View::~View() {
     for (auto& r : recognizers_) r->setViewInternal(nullptr);
-    for (auto& sub : subviews_) sub->superview_.reset();
+    for (auto& sub : subviews_) sub->superview_ = nullptr;
 }
 
 Rect View::frame() const {
@@ -419,11 +468,7 @@ void View::setFrame(const Rect& frame) {
 
 void View::setBounds(const Rect& bounds) {
     if (bounds == bounds_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Bounds);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Bounds);
-    }
+    detail::willSet(*this, detail::Property::Bounds);
     Size old = bounds_.size;
     if (!(bounds.origin == bounds_.origin)) presentation_->contentValid = false;  // scrolled: new content area
     bounds_ = bounds;
@@ -439,22 +484,14 @@ void View::boundsSizeChanged(Size oldSize) {
 
 void View::setCenter(Point center) {
     if (center == center_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Center);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Center);
-    }
+    detail::willSet(*this, detail::Property::Center);
     center_ = center;
     detail::markScreenDirty();
 }
 
 void View::setTransform(const AffineTransform& transform) {
     if (transform == transform_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Transform);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Transform);
-    }
+    detail::willSet(*this, detail::Property::Transform);
     transform_ = transform;
     detail::markScreenDirty();
 }
@@ -492,7 +529,7 @@ void View::addSubview(std::shared_ptr<View> view) { insertSubview(std::move(view
 
 void View::insertSubview(std::shared_ptr<View> view, std::size_t index) {
     if (!view || view.get() == this || isDescendantOfView(view.get())) return;
-    if (view->superview().get() == this) {
+    if (view->superview_ == this) {
         auto it = std::find(subviews_.begin(), subviews_.end(), view);
         std::size_t current = static_cast<std::size_t>(it - subviews_.begin());
         subviews_.erase(it);
@@ -503,8 +540,7 @@ void View::insertSubview(std::shared_ptr<View> view, std::size_t index) {
     }
     view->removeFromSuperview();
     subviews_.insert(subviews_.begin() + static_cast<long>(std::min(index, subviews_.size())), view);
-    view->superview_ = weak_from_this();
-    view->linkConstructedSubviews();
+    view->superview_ = this;
     view->setWindowRecursive(window());
     view->didMoveToSuperview();
     detail::markScreenDirty();
@@ -522,16 +558,16 @@ void View::insertSubviewAbove(std::shared_ptr<View> view, const View* sibling) {
 }
 
 void View::removeFromSuperview() {
-    auto parent = superview();
+    View* parent = superview_;
     if (!parent) return;
-    auto self = shared_from_this();  // keeps this view alive until we are done
+    auto self = shared_from_this();  // keeps this view alive until we are done (the parent owns it)
     if (auto w = window()) {
         auto responder = w->firstResponder();
         if (responder && (responder.get() == this || responder->isDescendantOfView(this))) responder->resignFirstResponder();
     }
     auto& list = parent->subviews_;
     list.erase(std::remove(list.begin(), list.end(), self), list.end());
-    superview_.reset();
+    superview_ = nullptr;
     setWindowRecursive(nullptr);
     didMoveToSuperview();
     detail::markScreenDirty();
@@ -556,34 +592,18 @@ void View::sendSubviewToBack(const View* view) {
 }
 
 bool View::isDescendantOfView(const View* view) const {
-    for (const View* v = this; v; v = v->superview_.lock().get()) {
+    for (const View* v = this; v; v = v->superview_) {
         if (v == view) return true;
     }
     return false;
 }
 
 std::shared_ptr<Window> View::window() const {
-    std::shared_ptr<View> top;
-    const View* v = this;
-    while (auto parent = v->superview_.lock()) {
-        top = parent;
-        v = parent.get();
-    }
-    if (!top) {
-        auto* w = dynamic_cast<const Window*>(this);
-        return w ? std::const_pointer_cast<Window>(std::static_pointer_cast<const Window>(shared_from_this())) : nullptr;
-    }
-    return std::dynamic_pointer_cast<Window>(top);
-}
-
-void View::linkConstructedSubviews() {
-    // A view that adds subviews in its constructor is not yet owned by a shared_ptr there, so
-    // those subviews could not point back to it; they do once it is in a tree.
-    for (auto& sub : subviews_) {
-        if (!sub->superview_.expired()) continue;
-        sub->superview_ = weak_from_this();
-        sub->linkConstructedSubviews();
-    }
+    const View* top = this;
+    while (top->superview_) top = top->superview_;
+    auto* window = dynamic_cast<const Window*>(top);
+    if (!window) return nullptr;
+    return std::static_pointer_cast<Window>(const_cast<Window*>(window)->weak_from_this().lock());
 }
 
 void View::setWindowRecursive(const std::shared_ptr<Window>& window) {
@@ -610,11 +630,7 @@ std::shared_ptr<ViewController> View::viewController() const { return viewContro
 
 void View::setBackgroundColor(const Color& color) {
     if (color == backgroundColor_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Background);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Background);
-    }
+    detail::willSet(*this, detail::Property::Background);
     backgroundColor_ = color;
     detail::markScreenDirty();
 }
@@ -628,11 +644,7 @@ void View::setHidden(bool hidden) {
 void View::setAlpha(double alpha) {
     alpha = std::clamp(alpha, 0.0, 1.0);
     if (alpha == alpha_) return;
-    if (detail::isRecordingAnimations()) {
-        detail::willChange(*this, detail::Property::Alpha);
-    } else {
-        detail::cancelAnimation(*this, detail::Property::Alpha);
-    }
+    detail::willSet(*this, detail::Property::Alpha);
     alpha_ = alpha;
     detail::markScreenDirty();
 }
@@ -784,7 +796,7 @@ void View::addGestureRecognizer(std::shared_ptr<GestureRecognizer> recognizer) {
     if (!recognizer) return;
     if (std::find(recognizers_.begin(), recognizers_.end(), recognizer) != recognizers_.end()) return;
     if (auto other = recognizer->view()) other->removeGestureRecognizer(recognizer);
-    recognizer->setViewInternal(shared_from_this());
+    recognizer->setViewInternal(this);
     recognizers_.push_back(std::move(recognizer));
 }
 

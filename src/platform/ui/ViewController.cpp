@@ -35,7 +35,7 @@ std::shared_ptr<View> ViewController::view() {
 void ViewController::setView(std::shared_ptr<View> view) {
     if (view_) view_->setViewControllerInternal(nullptr);
     view_ = std::move(view);
-    if (view_) view_->setViewControllerInternal(shared_from_this());
+    if (view_) view_->setViewControllerInternal(weak_from_this().lock());
 }
 
 void ViewController::loadView() {

@@ -44,6 +44,8 @@ bool isRecordingAnimations();
 void willChange(View& view, Property property);
 // Outside an animation block: a change of the property ends its running animation.
 void cancelAnimation(View& view, Property property);
+// Before a property changes: one of the two above.
+void willSet(View& view, Property property);
 // Draws the view tree into `cr`. The root is drawn in its own coordinate system (bounds
 // origin at the current origin); subviews at their presentation positions.
 void render(View& view, cairo_t* cr, bool isRoot);
@@ -52,13 +54,21 @@ void layoutTree(View& view);
 
 }  // namespace detail
 
+// A view's drawn content: drawRect recorded once (vector), and that recording rasterised at
+// the scale it is shown at, so that display passes and snapshots only composite bitmaps.
 struct View::Presentation {
-    cairo_surface_t* content = nullptr;  // recording of drawRect, null when it drew nothing
+    cairo_surface_t* recording = nullptr;  // null when drawRect drew nothing
+    cairo_surface_t* raster = nullptr;
+    double rasterScale = 0;
     bool contentValid = false;
     std::vector<detail::Animation> animations;
-    ~Presentation() {
-        if (content) cairo_surface_destroy(content);
+    void dropContent() {
+        if (recording) cairo_surface_destroy(recording);
+        if (raster) cairo_surface_destroy(raster);
+        recording = raster = nullptr;
+        rasterScale = 0;
     }
+    ~Presentation() { dropContent(); }
 };
 
 }  // namespace quillon::ui
