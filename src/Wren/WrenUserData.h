@@ -7,6 +7,9 @@
 #include <optional>
 #include <string>
 
+// Reachable from the UI library: the edit screen reads and writes the record.
+#pragma GCC visibility push(default)
+
 class WrenUserData {
 public:
     std::int64_t promptCount = 0;  // kept, not used
@@ -18,3 +21,5 @@ public:
     bool archiveRootObject(const std::string& path) const;
     static std::optional<WrenUserData> unarchiveObjectWithFile(const std::string& path);
 };
+
+#pragma GCC visibility pop

@@ -77,7 +77,7 @@ TEST_F(EditScreenTest, SubmitWithoutCommentIsRefusedThenGoesThroughWithOne) {
     tapSubmit();
     EXPECT_TRUE(forwarded.events.empty());
     EXPECT_EQ(editor->commentView()->placeholderColor(), Color::redColor());
-    EXPECT_EQ(card->frame().origin.y, 2.0 + editor->topToolsBar()->frame().size.height);
+    EXPECT_NEAR(card->frame().origin.y, 2.0 + editor->topToolsBar()->frame().size.height, 1e-9);
     EXPECT_FALSE(editor->maskView()->isHidden());
     EXPECT_TRUE(editor->commentView()->isFirstResponder());
     EXPECT_FALSE(editor->topToolsBar()->currentItem());

@@ -45,6 +45,7 @@ protected:
         config.reportOnlyWIFI = false;
         Wren::init("e2e-app-key", config);
         Wren::setUserData("household", "ledger");
+        run(0.1);  // the feedback side starts (and hooks the screens) before the host's first screen
         window = std::make_shared<Window>();
         window->setRootViewController(std::make_shared<InvoiceViewController>());
         window->makeKeyAndVisible();
@@ -82,7 +83,7 @@ TEST_F(FeedbackEndToEnd, BugReportReachesTheCollectorWithImageTraceAndUserData) 
     EXPECT_EQ(data["type"], "PROBLEM");
     EXPECT_EQ(data["message"], "付款按钮点了没反应");
     EXPECT_EQ(data["contact"], "qa@example.com");
-    EXPECT_NE(body["user_data"].get<std::string>().find("\"ledger\""), std::string::npos);
+    EXPECT_NE(body["user_data"].dump().find("household"), std::string::npos);
     std::string trace;
     for (const auto& line : body["operatetrace"]) trace += line.get<std::string>() + "\n";
     EXPECT_NE(trace.find("InvoiceViewController"), std::string::npos) << trace;
@@ -108,7 +109,7 @@ TEST_F(FeedbackEndToEnd, BugReportReachesTheCollectorWithImageTraceAndUserData) 
 }
 
 TEST_F(FeedbackEndToEnd, OfflineSuggestionIsCachedAndSentAtTheNextStart) {
-    link->internet = 0;
+    testenv::useLink(testenv::Link::None);
     play(giveFeedback(1));
     run(0.5);
     EXPECT_TRUE(collector.feedback().empty());

@@ -71,7 +71,7 @@ void printFeedbackDetails(const collector::Json& body, int lines) {
             std::printf("        contact: %s\n", clip(text(data["contact"]), 100).c_str());
     }
     if (auto u = body.find("user_data"); u != body.end()) {
-        std::string flat = text(*u);
+        std::string flat = u->is_string() ? text(*u) : u->dump();
         std::replace(flat.begin(), flat.end(), '\n', ' ');
         std::printf("        user data: %s\n", clip(flat, 100).c_str());
     }

@@ -40,7 +40,11 @@ public:
 
     void layoutSubviews() override;
 
+protected:
+    void didMoveToSuperview() override;
+
 private:
+    void attachContentView();
     std::string reuseIdentifier_;
     std::shared_ptr<View> contentView_;
     std::shared_ptr<Label> textLabel_;

@@ -14,8 +14,15 @@ TableViewCell::TableViewCell(TableViewCellStyle, std::string reuseIdentifier)
     setBackgroundColor(Color::whiteColor());
     contentView_ = std::make_shared<View>(bounds());
     contentView_->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
-    View::addSubview(contentView_);
 }
+
+// The content view joins the cell once a shared_ptr owns the cell: added from the constructor,
+// it would have no superview to walk up, and views in it would never find their window.
+void TableViewCell::attachContentView() {
+    if (contentView_->superview().get() != this) View::insertSubview(contentView_, 0);
+}
+
+void TableViewCell::didMoveToSuperview() { attachContentView(); }
 
 std::shared_ptr<Label> TableViewCell::textLabel() {
     if (!textLabel_) {
@@ -26,6 +33,7 @@ std::shared_ptr<Label> TableViewCell::textLabel() {
 }
 
 void TableViewCell::layoutSubviews() {
+    attachContentView();
     contentView_->setFrame(bounds());
     if (textLabel_) textLabel_->setFrame(Rect(15, 0, std::max(0.0, bounds().width() - 30), bounds().height()));
 }
