@@ -60,6 +60,9 @@ void WrenLoader::init(const String& appKey, const WrenConfig& config) {
     WrenLoader& loader = sharedInstance();
     loader.setAppKey(key);
     loader.setConfig(config);
+    // The screens (and the operation trace's hooks) come with the loader, so that the host's
+    // screens that appear before the first turn of the main loop are traced too.
+    if (config.enabledReportUI) loader.loadedScreens(true);
     // Runs on a later turn of the main run loop, after the line below.
     platform::RunLoop::main().perform([&loader] { loader.preload(); });
     platform::log("[WRENSHAKE INFO] init finished!\n");

@@ -133,22 +133,20 @@ void drawHand(ui::GraphicsContext& g, double x, double y, double s) {
     g.setStrokeColor(outline);
     g.setFillColor(skin);
     auto shape = [&](const ui::Rect& r, double radius) {
-        g.beginPath();
-        g.moveToPoint(r.x() + radius, r.y());
-        g.addArcToPoint(r.maxX(), r.y(), r.maxX(), r.maxY(), radius);
-        g.addArcToPoint(r.maxX(), r.maxY(), r.x(), r.maxY(), radius);
-        g.addArcToPoint(r.x(), r.maxY(), r.x(), r.y(), radius);
-        g.addArcToPoint(r.x(), r.y(), r.maxX(), r.y(), radius);
-        g.closePath();
-        g.fillPath();
-        g.beginPath();
-        g.moveToPoint(r.x() + radius, r.y());
-        g.addArcToPoint(r.maxX(), r.y(), r.maxX(), r.maxY(), radius);
-        g.addArcToPoint(r.maxX(), r.maxY(), r.x(), r.maxY(), radius);
-        g.addArcToPoint(r.x(), r.maxY(), r.x(), r.y(), radius);
-        g.addArcToPoint(r.x(), r.y(), r.maxX(), r.y(), radius);
-        g.closePath();
-        g.strokePath();
+        // Filled, then outlined: the fill consumes the path, so it is laid down twice.
+        for (bool outline : {false, true}) {
+            g.beginPath();
+            g.moveToPoint(r.x() + radius, r.y());
+            g.addArcToPoint(r.maxX(), r.y(), r.maxX(), r.maxY(), radius);
+            g.addArcToPoint(r.maxX(), r.maxY(), r.x(), r.maxY(), radius);
+            g.addArcToPoint(r.x(), r.maxY(), r.x(), r.y(), radius);
+            g.addArcToPoint(r.x(), r.y(), r.maxX(), r.y(), radius);
+            g.closePath();
+            if (outline)
+                g.strokePath();
+            else
+                g.fillPath();
+        }
     };
     const double f = s * 0.075;  // finger width
     shape(ui::Rect(-s * 0.09, s * 0.16, s * 0.30, s * 0.28), s * 0.06);                  // palm
