@@ -1,5 +1,5 @@
 # Debian packages of the install components (scripts/package builds them):
-#   libquillon2        the shared library (runtime)
+#   libquillon2        the shared libraries, libquillon and libquillon-ui (runtime)
 #   libquillon-dev     headers, static library, CMake package, .pc files (dev)
 #   quillon-tools      quillon-collector, quillon-notify (tools)
 #   libquillon2-dbgsym, quillon-tools-dbgsym   debug information, by build id under /usr/lib/debug
@@ -20,20 +20,23 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libquillon2)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "Crash reporter and feedback tool linked into Linux applications
- The shared library an application links to report its crashes (signals and uncaught
- exceptions, with a symbolised backtrace) and its users' feedback to a collection server.")
+ The shared libraries an application links to report its crashes (signals and uncaught
+ exceptions, with a symbolised backtrace) and its users' feedback to a collection server:
+ libquillon, and libquillon-ui (the toolkit of the feedback screens, loaded when they open).")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_RUNTIME_DEBUGINFO_PACKAGE ON)
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libquillon-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEV_DESCRIPTION "Crash reporter and feedback tool: development files
- Headers, the static library, the CMake package (find_package(Quillon)) and the pkg-config
- files (quillon, quillon-static).")
+ Headers, the static libraries, the CMake package (find_package(Quillon)) and the pkg-config
+ files (quillon, quillon-static, quillon-ui).")
 set(CPACK_COMPONENT_DEV_DEPENDS runtime)
 set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
-# Linking the static library needs these; the shared library needs none of them.
+# Linking the static library needs these (the static UI library also the suggested ones);
+# the shared libraries need none of them.
 set(CPACK_DEBIAN_DEV_PACKAGE_RECOMMENDS "libcurl4-openssl-dev | libcurl-dev, libssl-dev, libpugixml-dev, libsystemd-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "libcairo2-dev, libpango1.0-dev, libsdl2-dev, libgif-dev, libjpeg-dev")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME quillon-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION devel)

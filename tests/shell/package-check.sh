@@ -34,10 +34,12 @@ has() { grep -qx -- "$2" "$WORK/$1.files" || fail "$1 lacks $2"; }
 hasnt() { ! grep -qE -- "$2" "$WORK/$1.files" || fail "$1 holds $(grep -E -- "$2" "$WORK/$1.files" | head -1)"; }
 has libquillon2 "$LIB/libquillon.so.2"
 has libquillon2 "$LIB/libquillon.so.2.1.3"
+has libquillon2 "$LIB/libquillon-ui.so.2"
 hasnt libquillon2 '^usr/include|\.a$|libquillon\.so$|pkgconfig|cmake'
 for f in usr/include/quillon/Quillon.h usr/include/quillon/quillon.h usr/include/wren/Wren.h \
   "$LIB/libquillon.so" "$LIB/libquillon.a" "$LIB/cmake/Quillon/QuillonConfig.cmake" \
-  "$LIB/cmake/Quillon/QuillonTargets.cmake" "$LIB/pkgconfig/quillon.pc" "$LIB/pkgconfig/quillon-static.pc"; do
+  "$LIB/cmake/Quillon/QuillonTargets.cmake" "$LIB/pkgconfig/quillon.pc" "$LIB/pkgconfig/quillon-static.pc" \
+  usr/include/quillon/ui.h "$LIB/libquillon-ui.so" "$LIB/libquillon-ui.a" "$LIB/pkgconfig/quillon-ui.pc"; do
   has libquillon-dev "$f"
 done
 has quillon-tools usr/bin/quillon-collector
@@ -56,7 +58,9 @@ size() { stat -c %s "$1"; }
 SECTIONS=$(readelf -S "$SO")
 [[ $SECTIONS != *.debug_info* ]] || fail "libquillon.so carries debug information"
 [[ $SECTIONS == *.gnu_debuglink* ]] || fail "libquillon.so has no .gnu_debuglink"
-[[ $(readelf -S "$ROOT/$LIB/libquillon.a") != *.debug_info* ]] || fail "libquillon.a carries debug information"
+for f in "$ROOT/$LIB"/libquillon*.so.2.* "$ROOT/$LIB"/libquillon*.a; do
+  [[ $(readelf -S "$f") != *.debug_info* ]] || fail "$(basename "$f") carries debug information"
+done
 ID=$(readelf -n "$SO" | sed -n 's/.*Build ID: //p')
 [[ -f $ROOT/usr/lib/debug/.build-id/${ID:0:2}/${ID:2}.debug ]] || fail "no debug file for build id $ID"
 echo "libquillon.so.2.1.3: $(size "$SO") bytes; libquillon.a: $(size "$ROOT/$LIB/libquillon.a") bytes"

@@ -7,6 +7,9 @@
 #include <optional>
 #include <string>
 
+// Reachable from the UI library, which uses this process's one copy of the platform layer.
+#pragma GCC visibility push(default)
+
 namespace platform {
 
 class Bundle {
@@ -34,3 +37,5 @@ private:
 };
 
 }  // namespace platform
+
+#pragma GCC visibility pop

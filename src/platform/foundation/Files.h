@@ -13,6 +13,9 @@
 #include <string>
 #include <string_view>
 
+// Reachable from the UI library, which uses this process's one copy of the platform layer.
+#pragma GCC visibility push(default)
+
 namespace platform::fs {
 
 // $XDG_DATA_HOME or $HOME/.local/share, read at each call.
@@ -43,3 +46,5 @@ bool writeAll(int fd, std::string_view data);
 bool renameFile(const std::string& from, const std::string& to);
 
 }  // namespace platform::fs
+
+#pragma GCC visibility pop

@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+// Reachable from the UI library, which uses this process's one copy of the platform layer.
+#pragma GCC visibility push(default)
+
 namespace platform {
 
 void log(std::string_view message);
@@ -17,3 +20,5 @@ void logf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace platform
+
+#pragma GCC visibility pop

@@ -11,6 +11,9 @@
 #include <string_view>
 #include <vector>
 
+// Reachable from the UI library, which uses this process's one copy of the platform layer.
+#pragma GCC visibility push(default)
+
 namespace platform {
 
 using Value = nlohmann::ordered_json;
@@ -59,3 +62,5 @@ std::optional<Bytes> keyedArchive(const Value& v);
 std::optional<Value> keyedUnarchive(const Bytes& data);
 
 }  // namespace platform
+
+#pragma GCC visibility pop

@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 
+// Reachable from the UI library, which uses this process's one copy of the platform layer.
+#pragma GCC visibility push(default)
+
 namespace platform {
 
 class DispatchQueue {
@@ -28,3 +31,5 @@ public:
 void ensureAlternateSignalStack();
 
 }  // namespace platform
+
+#pragma GCC visibility pop

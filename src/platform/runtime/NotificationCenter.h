@@ -9,6 +9,9 @@
 #include <functional>
 #include <string>
 
+// Reachable from the UI library, which uses this process's one copy of the platform layer.
+#pragma GCC visibility push(default)
+
 namespace platform {
 
 struct Notification {
@@ -36,3 +39,5 @@ private:
 };
 
 }  // namespace platform
+
+#pragma GCC visibility pop

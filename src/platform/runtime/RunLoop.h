@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <functional>
 
+// Reachable from the UI library, which uses this process's one copy of the platform layer.
+#pragma GCC visibility push(default)
+
 namespace platform {
 
 class RunLoop {
@@ -52,3 +55,5 @@ private:
 };
 
 }  // namespace platform
+
+#pragma GCC visibility pop

@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+// Reachable from the UI library, which uses this process's one copy of the platform layer.
+#pragma GCC visibility push(default)
+
 namespace platform::sys {
 
 // The absolute path as seen under the current root.
@@ -42,3 +45,5 @@ private:
 };
 
 }  // namespace platform::sys
+
+#pragma GCC visibility pop

@@ -5,6 +5,9 @@
 // The setters let tests (and a future display back end) describe another screen.
 #pragma once
 
+// Reachable from the UI library, which uses this process's one copy of the platform layer.
+#pragma GCC visibility push(default)
+
 namespace platform::ui {
 
 // Device orientations: 0 unknown, 1 portrait, 2 portrait upside down, 3 landscape left,
@@ -43,3 +46,5 @@ private:
 };
 
 }  // namespace platform::ui
+
+#pragma GCC visibility pop
