@@ -1,7 +1,7 @@
 # Debian packages of the install components (scripts/package builds them):
 #   libquillon2        the shared libraries, libquillon and libquillon-ui (runtime)
 #   libquillon-dev     headers, static library, CMake package, .pc files (dev)
-#   quillon-tools      quillon-collector, quillon-notify (tools)
+#   quillon-tools      quillon-collector, quillon-notify, quillon-symbols (tools)
 #   libquillon2-dbgsym, quillon-tools-dbgsym   debug information, by build id under /usr/lib/debug
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillon)
@@ -41,7 +41,8 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "libcairo2-dev, libpango1.0-dev, libsdl2-d
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME quillon-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION devel)
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "Crash reporter and feedback tool: collection server and helpers
- quillon-collector, a reference collection server that stores what it receives in SQLite, and
+ quillon-collector, a reference collection server that stores what it receives in SQLite;
+ quillon-symbols, which makes and uploads the symbol files of stripped builds; and
  quillon-notify, which posts the notices of an application's extensions.")
 set(CPACK_DEBIAN_TOOLS_DEBUGINFO_PACKAGE ON)
 

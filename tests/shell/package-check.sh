@@ -44,6 +44,8 @@ for f in usr/include/quillon/Quillon.h usr/include/quillon/quillon.h usr/include
 done
 has quillon-tools usr/bin/quillon-collector
 has quillon-tools usr/bin/quillon-notify
+has quillon-tools usr/bin/quillon-symbols
+has libquillon-dev "$LIB/cmake/Quillon/QuillonSymbols.cmake"
 hasnt quillon-tools '^usr/lib/.*\.so'
 grep -qE '^usr/lib/debug/\.build-id/../.+\.debug$' "$WORK/libquillon2-dbgsym.files" || fail "libquillon2-dbgsym holds no debug file"
 DUP=$(cat "$WORK"/libquillon2.files "$WORK"/libquillon-dev.files "$WORK"/quillon-tools.files |

@@ -83,8 +83,8 @@ Collector::Collector(const std::vector<std::string>& extraArgs) {
     const std::string line = readLine(pipeFds[0], 15000);
     // Nothing else is read from the collector's stdout; it writes only this line there.
     close(pipeFds[0]);
-    const std::string prefix = "listening on 127.0.0.1:";
-    if (line.rfind(prefix, 0) == 0) port_ = std::atoi(line.c_str() + prefix.size());
+    // "listening on ADDR:PORT"; every address the tests use is reachable on loopback.
+    if (line.rfind("listening on ", 0) == 0) port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
     if (port_ <= 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -126,19 +126,21 @@ Collector::Reply Collector::post(const std::string& path, const std::string& bod
         reply.status = res->status;
         reply.body = res->body;
         reply.contentType = res->get_header_value("Content-Type");
+        reply.headers.insert(res->headers.begin(), res->headers.end());
     }
     return reply;
 }
 
-Collector::Reply Collector::get(const std::string& path) {
+Collector::Reply Collector::get(const std::string& path, const std::map<std::string, std::string>& headers) {
     httplib::Client client("127.0.0.1", port_);
     client.set_connection_timeout(5);
     client.set_read_timeout(10, 0);
     Reply reply;
-    if (auto res = client.Get(path)) {
+    if (auto res = client.Get(path, httplib::Headers(headers.begin(), headers.end()))) {
         reply.status = res->status;
         reply.body = res->body;
         reply.contentType = res->get_header_value("Content-Type");
+        reply.headers.insert(res->headers.begin(), res->headers.end());
     }
     return reply;
 }

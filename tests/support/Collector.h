@@ -51,11 +51,12 @@ public:
         int status = -1;
         std::string body;
         std::string contentType;
+        std::multimap<std::string, std::string> headers;
     };
     Reply post(const std::string& path, const std::string& body,
                const std::map<std::string, std::string>& headers = {},
                const std::string& contentType = "application/json", double readTimeoutSeconds = 10);
-    Reply get(const std::string& path);
+    Reply get(const std::string& path, const std::map<std::string, std::string>& headers = {});
 
 private:
     platform::Value getJson(const std::string& path);

@@ -134,15 +134,16 @@ inline HostResult runHost(const std::vector<std::string>& argv, const std::strin
 }
 
 // Writes an Info.plist into `dir` whose server hosts all point at `host` ("addr:port").
-inline void writeInfoPlist(const std::string& dir, const std::string& bundleId, const std::string& host) {
+inline void writeInfoPlist(const std::string& dir, const std::string& bundleId, const std::string& host,
+                           const std::string& version = "3.2.1", const std::string& build = "321") {
     std::ofstream out(dir + "/Info.plist", std::ios::trunc);
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
            "<plist version=\"1.0\">\n<dict>\n"
         << "\t<key>CFBundleIdentifier</key>\n\t<string>" << bundleId << "</string>\n"
-        << "\t<key>CFBundleShortVersionString</key>\n\t<string>3.2.1</string>\n"
-        << "\t<key>CFBundleVersion</key>\n\t<string>321</string>\n";
+        << "\t<key>CFBundleShortVersionString</key>\n\t<string>" << version << "</string>\n"
+        << "\t<key>CFBundleVersion</key>\n\t<string>" << build << "</string>\n";
     for (const char* key : {"QuillonCrashHost", "QuillonConfigHost", "WrenFeedbackHost", "WrenFileStoreHost"})
         out << "\t<key>" << key << "</key>\n\t<string>" << host << "</string>\n";
     out << "</dict>\n</plist>\n";

@@ -1,5 +1,9 @@
 #include "Server.h"
 
+#include "SymbolStore.h"
+#include "Symbolication.h"
+#include "Web.h"
+
 #include <httplib.h>
 #include <openssl/evp.h>
 
@@ -84,10 +88,9 @@ bool decodePost(const Json& post, Json& out) {
     return !out.is_discarded();
 }
 
-std::string hostOf(const httplib::Request& req) {
-    std::string host = req.get_header_value("Host");
-    if (host.empty()) host = req.local_addr + ":" + std::to_string(req.local_port);
-    return host;
+std::string hostPort(const std::string& host, int port) {
+    const bool v6 = host.find(':') != std::string::npos && host.front() != '[';
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 }  // namespace
@@ -132,8 +135,15 @@ std::string checkUploadSignature(const std::string& header, const std::string& a
     return {};
 }
 
-Server::Server(Store& store, Policy& policy, bool verbose)
-    : store_(store), policy_(policy), verbose_(verbose), http_(std::make_unique<httplib::Server>()) {
+bool isLoopback(const std::string& address) {
+    std::string a = address;
+    if (a.rfind("::ffff:", 0) == 0) a = a.substr(7);
+    return a.rfind("127.", 0) == 0 || a == "::1" || a == "localhost";
+}
+
+Server::Server(Store& store, Policy& policy, bool verbose, Access access)
+    : store_(store), policy_(policy), verbose_(verbose), access_(std::move(access)),
+      web_(std::make_unique<Web>(store, access_.adminToken, false)), http_(std::make_unique<httplib::Server>()) {
     // Held ("noanswer") requests occupy a worker each; keep plenty so others still get served.
     http_->new_task_queue = [] { return new httplib::ThreadPool(64); };
     // Accepted sockets inherit TCP_NODELAY from the listening socket; without it every
@@ -164,8 +174,27 @@ Server::Server(Store& store, Policy& policy, bool verbose)
 Server::~Server() = default;
 
 int Server::bind(const std::string& host, int port) {
-    if (port == 0) return http_->bind_to_any_port(host);
-    return http_->bind_to_port(host, port) ? port : -1;
+    const int bound = port == 0 ? http_->bind_to_any_port(host) : http_->bind_to_port(host, port) ? port : -1;
+    const bool wildcard = host.empty() || host == "0.0.0.0" || host == "::" || host == "*";
+    boundBase_ = bound > 0 && !wildcard ? "http://" + hostPort(host, bound) : "";
+    web_->setTokenRequired(!isLoopback(host));
+    return bound;
+}
+
+bool Server::controlAllowed(const httplib::Request& req, httplib::Response& res) {
+    if (access_.testMode || isLoopback(req.remote_addr)) return true;
+    log("refused " + req.method + " " + req.path + " from " + req.remote_addr);
+    sendJson(res, {{"error", "control endpoints answer loopback peers only (or start with --test-mode)"}}, 403);
+    return false;
+}
+
+std::string Server::fileUrl(const httplib::Request& req, std::int64_t id) const {
+    // Never the client's Host header: the address handed out must be the collector's own.
+    std::string base = access_.publicUrl;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    if (base.empty()) base = boundBase_;
+    if (base.empty()) base = "http://" + hostPort(req.local_addr, req.local_port);
+    return base + "/_collector/files/" + std::to_string(id) + ".jpg";
 }
 
 void Server::run() { http_->listen_after_bind(); }
@@ -350,7 +379,7 @@ void Server::handleFileUpload(const httplib::Request& req, httplib::Response& re
     const std::int64_t id = store_.addFile(header, req.body, answer.mode);
 
     if (applyTransportMode(answer, req, res)) return;
-    const Json fileinfo = {{"fileUrl", "http://" + hostOf(req) + "/_collector/files/" + std::to_string(id) + ".jpg"},
+    const Json fileinfo = {{"fileUrl", fileUrl(req, id)},
                            {"fileid", id},
                            {"size", req.body.size()}};
     if (answer.mode == "en1" || answer.mode == "code1")
@@ -361,6 +390,32 @@ void Server::handleFileUpload(const httplib::Request& req, httplib::Response& re
         sendJson(res, {{"msg", "ok"}, {"data", {{"fileinfo", fileinfo}}}});
     else
         sendJson(res, {{"code", 0}, {"msg", "ok"}, {"data", {{"fileinfo", fileinfo}}}});
+}
+
+bool Server::symbolsAllowed(const httplib::Request& req, httplib::Response& res) {
+    const std::string auth = req.get_header_value("Authorization");
+    if (web_->authorized(auth.rfind("Bearer ", 0) == 0 ? auth.substr(7) : "", "", req.get_param_value("token")))
+        return true;
+    log("refused " + req.method + " " + req.path + " from " + req.remote_addr + ": no admin token");
+    sendJson(res, {{"error", "symbol files need the collector's admin token: send \"Authorization: Bearer TOKEN\""}},
+             401);
+    return false;
+}
+
+void Server::handleSymbolsUpload(const httplib::Request& req, httplib::Response& res) {
+    if (!symbolsAllowed(req, res)) return;
+    if (!symbols_) return reject(req, res, 503, "this collector keeps no symbol files");
+    if (!req.has_param("ak") || !req.has_param("av"))
+        return reject(req, res, 400, "symbol upload needs the query parameters ak and av");
+    std::string text, error;
+    if (!symbols::gunzipIfNeeded(req.body, text, error)) return reject(req, res, 400, error);
+    const std::string ak = req.get_param_value("ak"), av = req.get_param_value("av");
+    auto stored = symbols_->put(ak, av, text, error);
+    if (!stored) return reject(req, res, 400, error);
+    log("symbols for " + ak + " " + av + " " + stored->image + (stored->replaced ? " replaced" : " stored"));
+    store_.regroup(&frameResolver());  // crashes regroup under the functions now known
+    sendJson(res, {{"ok", true}, {"ak", ak}, {"av", av}, {"image", stored->image}, {"buildId", stored->buildId},
+                   {"functions", stored->functions}, {"lines", stored->lines}, {"replaced", stored->replaced}});
 }
 
 void Server::routes() {
@@ -385,21 +440,37 @@ void Server::routes() {
     s.Post("/cpi/pre", withBody([this](const httplib::Request& req, httplib::Response& res) { handleFeedback(req, res); }));
     s.Post("/fs.action",
            withBody([this](const httplib::Request& req, httplib::Response& res) { handleFileUpload(req, res); }));
+    s.Post("/api/symbols",
+           withBody([this](const httplib::Request& req, httplib::Response& res) { handleSymbolsUpload(req, res); }));
+    s.Get("/api/symbols", [this](const httplib::Request& req, httplib::Response& res) {
+        if (!symbolsAllowed(req, res)) return;
+        Json list = Json::array();
+        if (symbols_)
+            for (const auto& s : symbols_->list())
+                list.push_back({{"ak", s.appKey}, {"av", s.version}, {"image", s.image}, {"buildId", s.buildId},
+                                {"functions", s.functions}, {"lines", s.lines}});
+        sendJson(res, list);
+    });
 
-    s.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("quillon-collector\n", "text/plain");
-    });
+    web_->install(s);
+
+    // Inspection and control: loopback peers only, unless started with --test-mode.
+    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+    auto control = [this](Handler h) {
+        return [this, h](const httplib::Request& req, httplib::Response& res) {
+            if (controlAllowed(req, res)) h(req, res);
+        };
+    };
     s.Get("/_collector/records",
-          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.records()); });
+          control([this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.records()); }));
     s.Get("/_collector/feedback",
-          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.feedback()); });
-    s.Get("/_collector/files", [this](const httplib::Request& req, httplib::Response& res) {
+          control([this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.feedback()); }));
+    s.Get("/_collector/files", control([this](const httplib::Request& req, httplib::Response& res) {
         Json files = store_.files();
-        for (auto& f : files)
-            f["url"] = "http://" + hostOf(req) + "/_collector/files/" + std::to_string(f["id"].get<std::int64_t>()) +
-                       ".jpg";
+        for (auto& f : files) f["url"] = fileUrl(req, f["id"].get<std::int64_t>());
         sendJson(res, files);
-    });
+    }));
+    // The stored files stay open: their addresses are what the clients were handed.
     s.Get(R"(/_collector/files/(\d+)(\.jpg)?)", [this](const httplib::Request& req, httplib::Response& res) {
         auto data = store_.fileData(std::stoll(req.matches[1].str()));
         if (!data) {
@@ -410,20 +481,20 @@ void Server::routes() {
         res.set_content(*data, "image/jpeg");
     });
     s.Get("/_collector/rejects",
-          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.rejects()); });
+          control([this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.rejects()); }));
     s.Get("/_collector/policy",
-          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, policy_.effective()); });
-    s.Post("/_collector/policy", [this](const httplib::Request& req, httplib::Response& res) {
+          control([this](const httplib::Request&, httplib::Response& res) { sendJson(res, policy_.effective()); }));
+    s.Post("/_collector/policy", control([this](const httplib::Request& req, httplib::Response& res) {
         Json p = req.body.empty() ? Json::object() : Json::parse(req.body, nullptr, false);
         std::string problem = p.is_discarded() ? "policy is not JSON" : validatePolicy(p);
         if (!problem.empty()) return sendJson(res, {{"error", problem}}, 400);
         policy_.setLive(p);
         sendJson(res, policy_.effective());
-    });
-    s.Post("/_collector/reset", [this](const httplib::Request&, httplib::Response& res) {
+    }));
+    s.Post("/_collector/reset", control([this](const httplib::Request&, httplib::Response& res) {
         store_.reset();
         sendJson(res, {{"ok", true}});
-    });
+    }));
 }
 
 }  // namespace collector

@@ -1,5 +1,7 @@
 #include "Store.h"
 
+#include "Analysis.h"
+
 #include <sqlite3.h>
 
 #include <chrono>
@@ -62,6 +64,10 @@ public:
         return p ? std::string(static_cast<const char*>(p), sqlite3_column_bytes(st_, i)) : std::string();
     }
     std::int64_t colInt(int i) const { return sqlite3_column_int64(st_, i); }
+    void reset() {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
     double colReal(int i) const { return sqlite3_column_double(st_, i); }
 
 private:
@@ -97,6 +103,25 @@ Store::Store(const std::string& path) {
          " data BLOB, answer TEXT)");
     exec("CREATE TABLE IF NOT EXISTS rejects(id INTEGER PRIMARY KEY AUTOINCREMENT, time REAL, path TEXT,"
          " reason TEXT, detail TEXT)");
+    // Summary columns for the web page; databases written before they existed get them added
+    // and filled in.
+    bool hasSummary = false;
+    {
+        Stmt st(db_, "SELECT 1 FROM pragma_table_info('records') WHERE name = 'gid'");
+        hasSummary = st.step();
+    }
+    if (!hasSummary) {
+        exec("ALTER TABLE records ADD COLUMN gid TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN masked TEXT DEFAULT '';"
+             " ALTER TABLE records ADD COLUMN topframe TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN device TEXT"
+             " DEFAULT ''; ALTER TABLE records ADD COLUMN av TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN ov TEXT"
+             " DEFAULT ''; ALTER TABLE records ADD COLUMN ctime REAL DEFAULT 0; ALTER TABLE records ADD COLUMN msg"
+             " TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN ct INTEGER DEFAULT 1;");
+        regroupLocked(&frameResolver());
+    }
+    // The overview reads only these indexes, never the (large) rows themselves.
+    exec("CREATE INDEX IF NOT EXISTS records_overview ON records(item_ac, gid, ctime, ak, device, av, ov);"
+         "CREATE INDEX IF NOT EXISTS records_time ON records(item_ac, ctime, ak);"
+         "CREATE INDEX IF NOT EXISTS records_ak ON records(ak)");
 }
 
 Store::~Store() { close(); }
@@ -123,11 +148,16 @@ std::vector<std::int64_t> Store::addRecords(const std::vector<Record>& records) 
     try {
         const double t = nowSeconds();
         for (const auto& r : records) {
+            const RecordSummary sum =
+                summarize(r.ak, r.itemAc, r.body, r.name, r.reason, r.backtrace, t, &frameResolver());
             Stmt st(db_,
-                    "INSERT INTO records(time, path, ak, tm, ac, item_ac, body, name, reason, backtrace, answer)"
-                    " VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+                    "INSERT INTO records(time, path, ak, tm, ac, item_ac, body, name, reason, backtrace, answer,"
+                    " gid, masked, topframe, device, av, ov, ctime, msg, ct) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
             st.real(1, t).text(2, r.path).text(3, r.ak).text(4, r.tm).text(5, r.ac).text(6, r.itemAc)
                 .text(7, r.body.dump()).text(8, r.name).text(9, r.reason).text(10, r.backtrace).text(11, r.answer);
+            st.text(12, sum.groupId).text(13, sum.masked).text(14, sum.topFrame).text(15, sum.device)
+                .text(16, sum.appVersion).text(17, sum.osVersion).real(18, sum.crashTime).text(19, sum.message)
+                .integer(20, sum.count);
             st.step();
             ids.push_back(sqlite3_last_insert_rowid(db_));
         }
@@ -216,6 +246,181 @@ Json Store::rejects() {
                        {"detail", st.col(4)}});
     }
     return out;
+}
+
+void Store::regroup(const FrameResolver* resolver) {
+    std::lock_guard lock(mutex_);
+    regroupLocked(resolver);
+}
+
+void Store::regroupLocked(const FrameResolver* resolver) {
+    exec("BEGIN");
+    try {
+        Stmt read(db_, "SELECT id, time, ak, item_ac, body, name, reason, backtrace FROM records");
+        while (read.step()) {
+            const Json body = Json::parse(read.col(4), nullptr, false);
+            const RecordSummary sum = summarize(read.col(2), read.col(3), body.is_discarded() ? Json() : body,
+                                                read.col(5), read.col(6), read.col(7), read.colReal(1), resolver);
+            Stmt up(db_, "UPDATE records SET gid=?, masked=?, topframe=?, device=?, av=?, ov=?, ctime=?, msg=?, ct=?"
+                         " WHERE id=?");
+            up.text(1, sum.groupId).text(2, sum.masked).text(3, sum.topFrame).text(4, sum.device)
+                .text(5, sum.appVersion).text(6, sum.osVersion).real(7, sum.crashTime).text(8, sum.message)
+                .integer(9, sum.count).integer(10, read.colInt(0));
+            up.step();
+        }
+        exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+namespace {
+
+// "" matches everything; otherwise a case-insensitive substring test of the given columns.
+const char* kTextFilter =
+    " AND (?2 = '' OR instr(lower(name), lower(?2)) > 0 OR instr(lower(reason), lower(?2)) > 0"
+    " OR instr(lower(backtrace), lower(?2)) > 0 OR instr(lower(topframe), lower(?2)) > 0)";
+
+}  // namespace
+
+Json Store::crashGroups(const std::string& ak, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    Json out = Json::array();
+    // Counts from the covering index; the texts of each group from its newest record.
+    const std::string sql =
+        std::string("SELECT gid, COUNT(*), MIN(ctime), MAX(ctime), COUNT(DISTINCT device), GROUP_CONCAT(DISTINCT av),"
+                    " GROUP_CONCAT(DISTINCT ov), MAX(id) FROM records WHERE item_ac = 'submit' AND (?1 = '' OR ak = ?1)") +
+        (text.empty() ? "" : kTextFilter) + " GROUP BY gid ORDER BY MAX(ctime) DESC, MAX(id) DESC";
+    Stmt st(db_, sql.c_str());
+    st.text(1, ak);
+    if (!text.empty()) st.text(2, text);
+    // GROUP_CONCAT(DISTINCT x) joins with commas, which versions do not contain.
+    auto list = [](const std::string& joined) {
+        Json l = Json::array();
+        std::size_t pos = 0;
+        while (!joined.empty() && pos <= joined.size()) {
+            std::size_t c = joined.find(',', pos);
+            if (c == std::string::npos) c = joined.size();
+            l.push_back(joined.substr(pos, c - pos));
+            pos = c + 1;
+        }
+        return l;
+    };
+    Stmt head(db_, "SELECT ak, name, masked, topframe FROM records WHERE id = ?");
+    while (st.step()) {
+        head.reset();
+        head.integer(1, st.colInt(7));
+        head.step();
+        out.push_back({{"group", st.col(0)}, {"ak", head.col(0)}, {"name", head.col(1)}, {"reason", head.col(2)},
+                       {"frame", head.col(3)}, {"count", st.colInt(1)}, {"first", st.colReal(2)},
+                       {"last", st.colReal(3)}, {"devices", st.colInt(4)}, {"appVersions", list(st.col(5))},
+                       {"osVersions", list(st.col(6))}, {"latest", st.colInt(7)}});
+    }
+    return out;
+}
+
+Json Store::crashesPerDay(double from, const std::string& ak) {
+    std::lock_guard lock(mutex_);
+    Json out = Json::array();
+    Stmt st(db_, "SELECT CAST(ctime / 86400 AS INTEGER) AS day, COUNT(*) FROM records"
+                 " WHERE item_ac = 'submit' AND ctime >= ?1 AND (?2 = '' OR ak = ?2) GROUP BY day ORDER BY day");
+    st.real(1, from).text(2, ak);
+    while (st.step()) out.push_back({{"day", st.colInt(0)}, {"count", st.colInt(1)}});
+    return out;
+}
+
+Json Store::groupCrashes(const std::string& groupId, int limit) {
+    std::lock_guard lock(mutex_);
+    Json out = Json::array();
+    Stmt st(db_, "SELECT id, ak, ctime, device, av, ov, name, reason FROM records WHERE item_ac = 'submit'"
+                 " AND gid = ? ORDER BY ctime DESC, id DESC LIMIT ?");
+    st.text(1, groupId).integer(2, limit);
+    while (st.step())
+        out.push_back({{"id", st.colInt(0)}, {"ak", st.col(1)}, {"time", st.colReal(2)}, {"device", st.col(3)},
+                       {"appVersion", st.col(4)}, {"osVersion", st.col(5)}, {"name", st.col(6)},
+                       {"reason", st.col(7)}});
+    return out;
+}
+
+std::optional<Json> Store::record(std::int64_t id) {
+    std::lock_guard lock(mutex_);
+    Stmt st(db_, "SELECT id, time, path, ak, tm, ac, item_ac, body, name, reason, backtrace, answer, gid, masked,"
+                 " topframe, ctime, msg, ct FROM records WHERE id = ?");
+    st.integer(1, id);
+    if (!st.step()) return std::nullopt;
+    return Json{{"id", st.colInt(0)},      {"time", st.colReal(1)},    {"path", st.col(2)},
+                {"ak", st.col(3)},         {"tm", st.col(4)},          {"ac", st.col(5)},
+                {"item_ac", st.col(6)},    {"body", parsedOrText(st.col(7))}, {"name", st.col(8)},
+                {"reason", st.col(9)},     {"backtrace", st.col(10)},  {"answer", st.col(11)},
+                {"group", st.col(12)},     {"masked", st.col(13)},     {"frame", st.col(14)},
+                {"crashTime", st.colReal(15)}, {"msg", st.col(16)},    {"count", st.colInt(17)}};
+}
+
+Json Store::exceptionGroups(const std::string& ak, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    Json out = Json::array();
+    // The reports of a group share their texts (the group is their identifier), so any row serves.
+    const std::string sql = std::string("SELECT gid, ak, name, reason, msg, SUM(ct), COUNT(*), MAX(ctime), MAX(id),"
+                                        " COUNT(DISTINCT device), substr(backtrace, 1, 600) FROM records"
+                                        " WHERE item_ac = 'exception' AND (?1 = '' OR ak = ?1)") +
+                            kTextFilter + " GROUP BY gid ORDER BY MAX(ctime) DESC, MAX(id) DESC";
+    Stmt st(db_, sql.c_str());
+    st.text(1, ak).text(2, text);
+    while (st.step())
+        out.push_back({{"group", st.col(0)}, {"ak", st.col(1)}, {"name", st.col(2)}, {"reason", st.col(3)},
+                       {"message", st.col(4)}, {"occurrences", st.colInt(5)}, {"reports", st.colInt(6)},
+                       {"last", st.colReal(7)}, {"latest", st.colInt(8)}, {"devices", st.colInt(9)},
+                       {"trace", st.col(10)}});
+    return out;
+}
+
+Json Store::registrations(const std::string& ak) {
+    std::lock_guard lock(mutex_);
+    Json out = Json::array();
+    Stmt st(db_, "SELECT ak, av, ov, COUNT(DISTINCT device), COUNT(*), MAX(ctime) FROM records"
+                 " WHERE item_ac = 'register' AND (?1 = '' OR ak = ?1) GROUP BY ak, av, ov"
+                 " ORDER BY ak, av DESC, ov DESC");
+    st.text(1, ak);
+    while (st.step())
+        out.push_back({{"ak", st.col(0)}, {"appVersion", st.col(1)}, {"osVersion", st.col(2)},
+                       {"installations", st.colInt(3)}, {"registrations", st.colInt(4)}, {"last", st.colReal(5)}});
+    return out;
+}
+
+Json Store::appKeys() {
+    std::lock_guard lock(mutex_);
+    Json out = Json::array();
+    Stmt st(db_, "SELECT DISTINCT ak FROM records WHERE ak != '' UNION SELECT DISTINCT appkey FROM feedback"
+                 " WHERE appkey != '' ORDER BY 1");
+    while (st.step()) out.push_back(st.col(0));
+    return out;
+}
+
+Json Store::feedbackPage(int limit, int offset) {
+    std::lock_guard lock(mutex_);
+    Json out = Json::array();
+    Stmt st(db_, "SELECT id, time, appkey, type, message, body FROM feedback ORDER BY id DESC LIMIT ? OFFSET ?");
+    st.integer(1, limit).integer(2, offset);
+    while (st.step())
+        out.push_back({{"id", st.colInt(0)}, {"time", st.colReal(1)}, {"appkey", st.col(2)}, {"type", st.col(3)},
+                       {"message", st.col(4)}, {"body", parsedOrText(st.col(5))}});
+    return out;
+}
+
+std::optional<Json> Store::feedbackItem(std::int64_t id) {
+    std::lock_guard lock(mutex_);
+    Stmt st(db_, "SELECT id, time, appkey, type, message, body FROM feedback WHERE id = ?");
+    st.integer(1, id);
+    if (!st.step()) return std::nullopt;
+    return Json{{"id", st.colInt(0)},   {"time", st.colReal(1)},   {"appkey", st.col(2)},
+                {"type", st.col(3)}, {"message", st.col(4)}, {"body", parsedOrText(st.col(5))}};
+}
+
+std::int64_t Store::feedbackCount() {
+    std::lock_guard lock(mutex_);
+    Stmt st(db_, "SELECT COUNT(*) FROM feedback");
+    return st.step() ? st.colInt(0) : 0;
 }
 
 void Store::reset() {

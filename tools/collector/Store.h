@@ -3,6 +3,8 @@
 // reports, uploaded files and rejected requests.
 #pragma once
 
+#include "Symbolication.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -54,11 +56,29 @@ public:
     Json files();
     Json rejects();
     void reset();
+
+    // Works out every record's summary (group, masked reason, first application frame, ...)
+    // again, e.g. after symbols became known.
+    void regroup(const FrameResolver* resolver);
+
+    // What the web page shows. Filters: application key ("" for all) and a text that must
+    // occur in the exception name, reason or backtrace ("" for all).
+    Json crashGroups(const std::string& ak, const std::string& text);
+    Json crashesPerDay(double from, const std::string& ak);  // [{"day": N (days since 1970), "count": N}]
+    Json groupCrashes(const std::string& groupId, int limit);
+    std::optional<Json> record(std::int64_t id);
+    Json exceptionGroups(const std::string& ak, const std::string& text);
+    Json registrations(const std::string& ak);
+    Json appKeys();
+    Json feedbackPage(int limit, int offset);
+    std::optional<Json> feedbackItem(std::int64_t id);
+    std::int64_t feedbackCount();
     // Closes the database; later calls fail quietly.
     void close();
 
 private:
     void exec(const char* sql);
+    void regroupLocked(const FrameResolver* resolver);
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
 };

@@ -1,19 +1,24 @@
 // quillon-collector: the reference collection server (crash, configuration, feedback and
 // file-store endpoints in one process) used by the demo and the end-to-end tests.
+#include "Analysis.h"
 #include "Policy.h"
 #include "Server.h"
 #include "Store.h"
+#include "SymbolStore.h"
+#include "Symbolication.h"
 
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -36,10 +41,17 @@ const char* kUsage =
     "  --slow-ms N          delay of the slow mode (default 1000)\n"
     "  --hold-ms N          how long noanswer holds a connection (default 60000)\n"
     "  --config-json JSON   configuration answer values, e.g. '{\"up\":1,\"rc\":2,\"to\":3,\"cv\":4}'\n"
+    "  --public-url URL     base of the file addresses handed to clients (default: the\n"
+    "                       listening address), e.g. http://collector.example.org:8480\n"
+    "  --admin-token TOKEN  token the web page and /api/ require when listening beyond loopback\n"
+    "  --admin-token-file FILE  the same, read from the file's first line\n"
+    "  --test-mode          serve /_collector/ inspection and control to any address (test rigs)\n"
     "  --verbose            log every request to stderr\n"
     "\n"
+    "Web page: http://ADDR:PORT/ (crashes, exceptions, registrations, feedback); JSON under /api/.\n"
     "Inspection: GET /_collector/records | feedback | files | files/ID.jpg | rejects | policy;\n"
-    "control: POST /_collector/policy (JSON policy layer), POST /_collector/reset.\n";
+    "control: POST /_collector/policy (JSON policy layer), POST /_collector/reset.\n"
+    "Inspection and control answer loopback peers only, unless --test-mode is given.\n";
 
 const char* kDefaultDb = "quillon-collector.db";
 
@@ -56,6 +68,29 @@ bool parseInt(const std::string& s, int& out) {
     } catch (...) {
         return false;
     }
+}
+
+collector::ResolvedFrame toResolved(const symbols::Location& loc) {
+    return {loc.function, loc.file, static_cast<int>(loc.line)};
+}
+
+// Symbolication from the symbol files kept beside the database.
+std::shared_ptr<symbols::SymbolStore> installSymbolication(const std::string& db) {
+    auto files = std::make_shared<symbols::SymbolStore>(symbols::SymbolStore::dirForDatabase(db));
+    collector::setFrameResolver([files](const std::string& ak, const std::string& av,
+                                        const std::string& line) -> std::optional<collector::ResolvedFrame> {
+        const auto frame = symbols::parseBacktraceLine(line);
+        const auto loc = frame ? files->resolve(ak, av, *frame, false) : std::nullopt;
+        return loc ? std::optional(toResolved(*loc)) : std::nullopt;
+    });
+    collector::setBacktraceResolver([files](const std::string& ak, const std::string& av, const std::string& backtrace,
+                                            bool signalRecord) {
+        std::vector<std::optional<collector::ResolvedFrame>> out;
+        for (const auto& loc : files->resolveBacktrace(ak, av, backtrace, signalRecord))
+            out.push_back(loc ? std::optional(toResolved(*loc)) : std::nullopt);
+        return out;
+    });
+    return files;
 }
 
 std::string clip(const std::string& s, std::size_t n) { return s.size() <= n ? s : s.substr(0, n - 3) + "..."; }
@@ -79,6 +114,7 @@ int dump(int argc, char** argv) {
     struct stat st {};
     if (stat(db.c_str(), &st) != 0) return fail("dump: no database at " + db);
     try {
+        const auto symbolFiles = installSymbolication(db);
         collector::Store store(db);
         const auto records = store.records();
         std::printf("records: %zu\n", records.size());
@@ -89,9 +125,15 @@ int dump(int argc, char** argv) {
             std::printf("%-5lld %-22s %-30s %s\n", static_cast<long long>(r["id"].get<std::int64_t>()),
                         action.c_str(), clip(r["name"].get<std::string>(), 30).c_str(),
                         clip(r["reason"].get<std::string>(), 100).c_str());
-            std::istringstream bt(r["backtrace"].get<std::string>());
-            std::string line;
-            for (int n = 0; n < lines && std::getline(bt, line); ++n) std::printf("        %s\n", line.c_str());
+            const std::string av = collector::deviceRecord(r["body"]).value("av", "");
+            const auto frames = collector::parseBacktrace(r["backtrace"].get<std::string>(), &collector::frameResolver(),
+                                                          r["ak"].get<std::string>(), av,
+                                                          r["name"] == "exception Signal");
+            for (int n = 0; n < lines && n < static_cast<int>(frames.size()); ++n) {
+                const auto& f = frames[n];
+                // The line as received, and what it resolves to when symbols are known.
+                std::printf("        %s%s\n", f.raw.c_str(), f.resolved ? ("  -> " + f.label()).c_str() : "");
+            }
         }
         const auto feedback = store.feedback();
         std::printf("\nfeedback: %zu\n", feedback.size());
@@ -103,6 +145,12 @@ int dump(int argc, char** argv) {
         for (const auto& f : files)
             std::printf("%-5lld %lld bytes\n", static_cast<long long>(f["id"].get<std::int64_t>()),
                         static_cast<long long>(f["size"].get<std::int64_t>()));
+        const auto symbolList = symbolFiles->list();
+        std::printf("\nsymbol files: %zu\n", symbolList.size());
+        for (const auto& sf : symbolList)
+            std::printf("%-20s %-12s %-30s build-id %s, %zu functions, %zu line records\n", sf.appKey.c_str(),
+                        sf.version.c_str(), sf.image.c_str(), sf.buildId.empty() ? "none" : sf.buildId.c_str(),
+                        sf.functions, sf.lines);
     } catch (const std::exception& e) {
         return fail(std::string("dump: ") + e.what());
     }
@@ -115,6 +163,7 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "dump") == 0) return dump(argc, argv);
 
     std::string host = "127.0.0.1", db = kDefaultDb, policyFile;
+    collector::Access access;
     int port = 8480;
     bool verbose = false;
     collector::Json cli = collector::Json::object();
@@ -127,6 +176,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--verbose") {
             verbose = true;
+        } else if (a == "--test-mode") {
+            access.testMode = true;
         } else if (!hasValue) {
             return fail("missing value for " + a + "\n" + kUsage);
         } else if (a == "--host") {
@@ -135,6 +186,20 @@ int main(int argc, char** argv) {
             if (!parseInt(argv[++i], port) || port < 0 || port > 65535) return fail("bad port");
         } else if (a == "--db") {
             db = argv[++i];
+        } else if (a == "--public-url") {
+            access.publicUrl = argv[++i];
+            if (access.publicUrl.rfind("http://", 0) != 0 && access.publicUrl.rfind("https://", 0) != 0)
+                return fail("--public-url needs an http:// or https:// address");
+        } else if (a == "--admin-token") {
+            access.adminToken = argv[++i];
+            if (access.adminToken.empty()) return fail("--admin-token must not be empty");
+        } else if (a == "--admin-token-file") {
+            std::ifstream in(argv[++i]);
+            std::string token;
+            if (!in || !std::getline(in, token)) return fail(std::string("cannot read the token file ") + argv[i]);
+            while (!token.empty() && std::isspace(static_cast<unsigned char>(token.back()))) token.pop_back();
+            if (token.empty()) return fail(std::string("the token file is empty: ") + argv[i]);
+            access.adminToken = token;
         } else if (a == "--policy") {
             policyFile = argv[++i];
         } else if (a == "--answer") {
@@ -161,11 +226,13 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     try {
+        const auto symbolFiles = installSymbolication(db);
         collector::Store store(db);
         collector::Policy policy;
         policy.setCommandLine(cli);
         policy.setFile(policyFile);
-        collector::Server server(store, policy, verbose);
+        collector::Server server(store, policy, verbose, access);
+        server.setSymbolStore(symbolFiles.get());
         const int bound = server.bind(host, port);
         if (bound < 0) return fail("cannot listen on " + host + ":" + std::to_string(port));
 
@@ -188,6 +255,8 @@ int main(int argc, char** argv) {
         std::printf("listening on %s:%d\n", host.c_str(), bound);
         std::fflush(stdout);
         if (verbose) std::cerr << "quillon-collector: database " << db << "\n";
+        if (!collector::isLoopback(host) && access.adminToken.empty())
+            std::cerr << "quillon-collector: listening beyond loopback without --admin-token: the web page is off\n";
         server.run();
         {
             std::lock_guard lock(doneMutex);
