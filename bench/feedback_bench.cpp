@@ -17,6 +17,7 @@
 #include "platform/net/URLSession.h"
 #include "platform/system/SystemLog.h"
 #include "support/FixedReachability.h"
+#include "support/TestEnv.h"
 
 #include <benchmark/benchmark.h>
 
@@ -68,13 +69,7 @@ struct CollectorProcess {
 
 // A private sandbox and a main bundle, once per process.
 void setUpProcess(const std::string& host) {
-    static bool once = [] {
-        char tmpl[] = "/tmp/quillon-bench-XXXXXX";
-        const char* home = mkdtemp(tmpl);
-        setenv("HOME", home, 1);
-        unsetenv("XDG_DATA_HOME");
-        return true;
-    }();
+    static bool once = (testenv::useFreshHome(), true);  // removed at exit
     (void)once;
     const std::string dir = std::string(getenv("HOME")) + "/bundle";
     platform::fs::createDirectories(dir);

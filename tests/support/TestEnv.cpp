@@ -1,5 +1,10 @@
 #include "support/TestEnv.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -14,13 +19,35 @@ std::vector<std::string>& dirs() {
     return *d;
 }
 std::string gHome;
+// Removes the directories twice: now, and once this process is gone. The library's background
+// threads may still be writing into them while the process exits (a store's temporary file
+// recreates its folders), so a detached child waits for the end of this process (the close of a
+// pipe) and then runs rm on them.
 void cleanup() {
     if (std::getenv("QUILLON_KEEP_TEST_DIRS")) return;
     std::lock_guard<std::mutex> lock(gMutex);
-    for (const auto& d : dirs()) {
+    std::vector<char*> argv{const_cast<char*>("rm"), const_cast<char*>("-rf"), const_cast<char*>("--")};
+    for (auto& d : dirs()) {
         std::error_code ec;
         std::filesystem::remove_all(d, ec);
+        argv.push_back(d.data());
     }
+    argv.push_back(nullptr);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[1]);
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd : {0, 1, 2}) dup2(null, fd);
+        setsid();
+        char c;
+        while (read(fds[0], &c, 1) != 0 && errno == EINTR) {
+        }
+        execv("/bin/rm", argv.data());
+        _exit(127);
+    }
+    close(fds[0]);  // the write end stays open until this process ends
 }
 }  // namespace
 
@@ -40,7 +67,9 @@ std::string useFreshHome() {
     gHome = makeTempDir("quillon-home");
     setenv("HOME", gHome.c_str(), 1);
     unsetenv("XDG_DATA_HOME");
-    unsetenv("XDG_RUNTIME_DIR");
+    // A runtime directory of its own too: notices posted by one test never reach another, and
+    // nothing is left in the user's /tmp fallback.
+    setenv("XDG_RUNTIME_DIR", makeTempDir("quillon-runtime").c_str(), 1);
     return gHome;
 }
 

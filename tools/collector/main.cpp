@@ -123,6 +123,10 @@ int dump(int argc, char** argv) {
     int lines = 5;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
         if (a == "--db" && i + 1 < argc)
             db = argv[++i];
         else if (a == "--lines" && i + 1 < argc && parseInt(argv[i + 1], lines))

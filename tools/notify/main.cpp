@@ -7,13 +7,16 @@
 #include <string>
 
 namespace {
-int usage() {
-    std::fprintf(stderr, "usage: quillon-notify post NAME\n       quillon-notify dir\n");
-    return 2;
-}
+const char* kUsage =
+    "usage: quillon-notify post NAME   posts the system-wide notice NAME\n"
+    "       quillon-notify dir         prints the directory the notices live in\n";
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (argc == 3 && std::strcmp(argv[1], "post") == 0) {
         const std::string name = argv[2];
         if (!platform::DarwinNotifyCenter::isValidName(name)) {
@@ -35,5 +38,6 @@ int main(int argc, char** argv) {
         std::printf("%s\n", dir->c_str());
         return 0;
     }
-    return usage();
+    std::fputs(kUsage, stderr);
+    return 2;
 }
