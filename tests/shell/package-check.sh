@@ -35,6 +35,9 @@ hasnt() { ! grep -qE -- "$2" "$WORK/$1.files" || fail "$1 holds $(grep -E -- "$2
 has libquillon2 "$LIB/libquillon.so.2"
 has libquillon2 "$LIB/libquillon.so.2.1.3"
 has libquillon2 "$LIB/libquillon-ui.so.2"
+for r in hand.2.0.7.gif success.2.0.7.png pen.2.0.7.png text.2.0.7.png reset.2.0.7.png; do
+  has libquillon2 "usr/share/quillon/$r"
+done
 hasnt libquillon2 '^usr/include|\.a$|libquillon\.so$|pkgconfig|cmake'
 for f in usr/include/quillon/Quillon.h usr/include/quillon/quillon.h usr/include/wren/Wren.h \
   "$LIB/libquillon.so" "$LIB/libquillon.a" "$LIB/cmake/Quillon/QuillonConfig.cmake" \
