@@ -4,6 +4,7 @@
 //  - reportCustomizedException(type, message, stackTrace) cycling over 20 distinct
 //    identifiers already pooled (goal <= 1 ms median), beside saving the same pool entry
 //    straight into the exception store.
+#include "BenchTiming.h"
 #include "quillon/Quillon.h"
 
 #include "platform/foundation/Bundle.h"
@@ -24,17 +25,9 @@
 
 namespace {
 
-std::int64_t nowNs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
+using benchtiming::nowNs;
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
+using benchtiming::median;
 
 // Median time of one call, measured over batches of `batch` calls.
 template <class F>

@@ -8,6 +8,7 @@
 //    handlers.
 //
 // The benchmark re-runs its own executable as the child process (--child ...).
+#include "BenchTiming.h"
 #include "quillon/Quillon.h"
 #include "quillon/quillon.h"
 
@@ -40,11 +41,7 @@
 
 namespace {
 
-std::int64_t nowNs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
+using benchtiming::nowNs;
 
 volatile int* gNull = nullptr;
 
@@ -107,11 +104,7 @@ Run spawnAndWait(const std::vector<std::string>& argv, const std::string& outPat
     return r;
 }
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
+using benchtiming::median;
 
 struct Collector {
     std::unique_ptr<testenv::HostProcess> process;

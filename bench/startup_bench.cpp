@@ -6,6 +6,7 @@
 //  - the library's threads after the first second, while idle (goal <= 2).
 // The probes run from a bundle directory whose Info.plist points at a loopback collector, in
 // a home whose configuration was fetched by an earlier launch.
+#include "BenchTiming.h"
 #include "support/HostProcess.h"
 
 #include <fcntl.h>
@@ -27,17 +28,9 @@
 
 namespace {
 
-std::int64_t nowNs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
+using benchtiming::nowNs;
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
+using benchtiming::median;
 
 // Runs the program to its end; the milliseconds from spawn to reaping, and its stdout and
 // the processor time it used (user + system, all its threads), which a loaded machine

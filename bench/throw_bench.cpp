@@ -3,6 +3,7 @@
 // to the C++ runtime's own __cxa_throw (the host without the library). For reference also
 // the hook switched off (the interposed call alone) and the former recording (a 128-frame
 // backtrace() per throw).
+#include "BenchTiming.h"
 #include "reliclass/QuillonThrowSite.h"
 
 #include <benchmark/benchmark.h>
@@ -59,11 +60,7 @@ bool throwAndCatch(Mode mode) {
     return false;
 }
 
-std::int64_t nowNs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
+using benchtiming::nowNs;
 
 // Median time of one throw and catch over batches of 200; the hook is set before each batch.
 double medianNs(Mode mode, bool hook) {
