@@ -15,5 +15,7 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so.1\n"
            "leak:libdbus-1.so.3\n"
            "leak:libSDL2-2.0.so.0\n"
-           "leak:libX11.so.6\n";
+           "leak:libX11.so.6\n"
+           "leak:GifMakeSavedImage\n"
+           "leak:GifMakeMapObject\n";
 }
