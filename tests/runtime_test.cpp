@@ -6,7 +6,10 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -201,6 +204,31 @@ TEST(DispatchQueue, WorkerThreadsHaveAnAlternateSignalStack)
         EXPECT_EQ(first.ss_sp, second.ss_sp);
         EXPECT_FALSE(first.ss_flags & SS_DISABLE);
     }).join();
+}
+
+// Idle workers end; the next task starts one again, still in order and with a signal stack.
+TEST(DispatchQueue, IdleWorkersEndAndTheNextTaskStartsAnother)
+{
+    auto queue = DispatchQueue::serial("test.idle");
+    pid_t first = 0;
+    queue->sync([&] { first = static_cast<pid_t>(::syscall(SYS_gettid)); });
+    const std::string task = "/proc/self/task/" + std::to_string(first);
+    for (int i = 0; i < 100 && ::access(task.c_str(), F_OK) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(::access(task.c_str(), F_OK), 0) << "the idle worker is still running";
+
+    std::vector<int> order;
+    for (int i = 0; i < 50; ++i)
+        queue->async([&order, i] { order.push_back(i); });
+    bool stack = false;
+    queue->sync([&] {
+        stack_t current{};
+        sigaltstack(nullptr, &current);
+        stack = !(current.ss_flags & SS_DISABLE);
+    });
+    ASSERT_EQ(order.size(), 50u);
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    EXPECT_TRUE(stack);
 }
 
 TEST(NotificationCenter, DeliversOnMainQueueOrPostingThreadUntilRemoved)

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <set>
@@ -229,4 +230,31 @@ TEST(URLSession, APeerClosingMidTransferDoesNotRaiseSigpipe)
     URLResult async = await(startTask(request));
     EXPECT_TRUE(async.error);
     peer.join();
+}
+
+// The I/O thread ends once the session has been idle; the next task starts it again.
+TEST(URLSession, IoThreadEndsWhenIdleAndTheNextTaskStartsIt)
+{
+    TestServer s;
+    s.server.Get("/ping", [](const httplib::Request&, httplib::Response& res) { res.set_content("pong", "text/plain"); });
+    s.start();
+    URLRequest request;
+    request.url = s.url("/ping");
+    auto threads = [] {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) names.insert(entry.path());
+        return names.size();
+    };
+    URLResult first = await(startTask(request));
+    ASSERT_TRUE(first.data);
+    const std::size_t busy = threads();
+    std::size_t idle = busy;
+    for (int i = 0; i < 100 && idle >= busy; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        idle = threads();
+    }
+    EXPECT_LT(idle, busy);
+    URLResult second = await(startTask(request));
+    ASSERT_TRUE(second.data) << (second.error ? second.error->description() : "");
+    EXPECT_EQ(*second.data, "pong");
 }

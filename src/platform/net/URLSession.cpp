@@ -325,6 +325,8 @@ std::string URLError::description() const
 
 // ------------------------------------------------------------------ session
 
+constexpr long kIoIdleExitMs = 500;
+
 struct URLSession::Impl {
     std::mutex m;
     std::deque<std::unique_ptr<Transfer>> incoming;
@@ -339,21 +341,35 @@ struct URLSession::Impl {
     static void forkParent();
     static void forkChild();
 
-    // Runs forever on the detached I/O thread, which loads libcurl first.
+    // Runs on the detached I/O thread, which loads libcurl first. The thread ends once no
+    // transfer has been running for kIoIdleExitMs; the multi handle (and the connections it
+    // keeps) stays for the thread that the next data task starts.
     void ioLoop()
     {
         ensureAlternateSignalStack();
-        CURLM* created = loadCurl() ? gCurl.multiInit() : nullptr;
+        CURLM* handle = nullptr;
         {
             std::lock_guard lock(m);
-            multi = created;
-            unavailable = created == nullptr;
+            handle = multi;
         }
-        if (!created) {
-            failPending();
-            return;
+        if (!handle) {
+            CURLM* created = loadCurl() ? gCurl.multiInit() : nullptr;
+            {
+                std::lock_guard lock(m);
+                multi = created;
+                unavailable = created == nullptr;
+                if (!created)
+                    ioStarted = false;
+            }
+            if (!created) {
+                failPending();
+                return;
+            }
+            handle = created;
         }
+        auto idleSince = std::chrono::steady_clock::now();
         for (;;) {
+            bool added = false;
             {
                 std::lock_guard lock(m);
                 while (!incoming.empty()) {
@@ -365,25 +381,43 @@ struct URLSession::Impl {
                         continue;
                     }
                     t->configure(easy);
-                    gCurl.multiAddHandle(multi, easy);
+                    gCurl.multiAddHandle(handle, easy);
+                    added = true;
                 }
             }
             int running = 0;
-            gCurl.multiPerform(multi, &running);
+            gCurl.multiPerform(handle, &running);
             int queued = 0;
-            while (CURLMsg* msg = gCurl.multiInfoRead(multi, &queued)) {
+            while (CURLMsg* msg = gCurl.multiInfoRead(handle, &queued)) {
                 if (msg->msg != CURLMSG_DONE)
                     continue;
                 CURL* easy = msg->easy_handle;
                 CURLcode code = msg->data.result;
                 Transfer* t = nullptr;
                 gCurl.easyGetinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
-                gCurl.multiRemoveHandle(multi, easy);
+                gCurl.multiRemoveHandle(handle, easy);
                 complete(t, easy, code);
                 gCurl.easyCleanup(easy);
             }
-            gCurl.multiPoll(multi, nullptr, 0, 1000, nullptr);
+            const auto now = std::chrono::steady_clock::now();
+            int waitMs = 1000;
+            if (running > 0 || added) {
+                idleSince = now;
+            } else {
+                const auto idleMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - idleSince).count();
+                if (idleMs >= kIoIdleExitMs) {
+                    std::lock_guard lock(m);
+                    if (incoming.empty()) {
+                        ioStarted = false;  // the next data task starts the thread again
+                        break;
+                    }
+                    continue;
+                }
+                waitMs = static_cast<int>(kIoIdleExitMs - idleMs);
+            }
+            gCurl.multiPoll(handle, nullptr, 0, waitMs, nullptr);
         }
+        releaseAlternateSignalStack();
     }
 
     void failPending()

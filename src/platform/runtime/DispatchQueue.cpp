@@ -1,6 +1,8 @@
 // Dispatch queues on plain threads. The global queue's pool and each serial queue's worker
 // start on first use and are detached: they are never joined, and their state lives on the
-// heap so that nothing they touch is destroyed while the process exits.
+// heap so that nothing they touch is destroyed while the process exits. A worker left without
+// work for kIdleExitSeconds ends (a host that is not using the library keeps none of its
+// threads); the next task starts one again.
 //
 // fork(): the child has none of the workers. Every work list is locked across the fork, and
 // in the child its lock and condition are made afresh, the tasks queued by the parent are
@@ -11,6 +13,7 @@
 #include <sys/mman.h>
 #include <signal.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -25,6 +28,13 @@ namespace {
 
 constexpr std::size_t kAltStackSize = 64 * 1024;
 constexpr int kGlobalWorkers = 4;
+constexpr auto kIdleExitSeconds = std::chrono::milliseconds(500);
+
+// Alternate signal stacks of threads that ended, for the next thread to take.
+std::mutex gSpareStacksLock;
+std::vector<void*> gSpareStacks;
+thread_local void* ownAltStack = nullptr;
+thread_local bool altStackChecked = false;
 
 // The queue whose worker is the current thread (to run sync() from that queue inline
 // instead of waiting for itself).
@@ -112,10 +122,17 @@ void workerLoop(std::shared_ptr<Worklist> list, const void* owner)
         {
             std::unique_lock lock(list->m);
             ++list->idle;
-            list->cv.wait(lock, [&] { return !list->tasks.empty() || list->closed; });
+            const bool woken = list->cv.wait_for(lock, kIdleExitSeconds,
+                                                 [&] { return !list->tasks.empty() || list->closed; });
             --list->idle;
-            if (list->tasks.empty())
+            if (list->tasks.empty()) {
+                // Closed, or idle for long enough: the next task starts a worker again.
+                if (!woken)
+                    --list->started;
+                lock.unlock();
+                releaseAlternateSignalStack();
                 return;
+            }
             task = std::move(list->tasks.front());
             list->tasks.pop_front();
         }
@@ -201,10 +218,9 @@ std::shared_ptr<DispatchQueue> DispatchQueue::serial(std::string label)
 
 void ensureAlternateSignalStack()
 {
-    static thread_local bool done = false;
-    if (done)
+    if (altStackChecked)
         return;
-    done = true;
+    altStackChecked = true;
     stack_t current{};
     if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) &&
         current.ss_size >= kAltStackSize)
@@ -212,8 +228,16 @@ void ensureAlternateSignalStack()
     // Mapped rather than taken from the heap so that a runtime that unmaps the alternate
     // stack of an exiting thread (the address sanitizer does) releases it correctly.
     // It is never released by us: a signal may arrive while the thread is ending.
-    void* mem = ::mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
-                       -1, 0);
+    void* mem = nullptr;
+    {
+        std::lock_guard lock(gSpareStacksLock);
+        if (!gSpareStacks.empty()) {
+            mem = gSpareStacks.back();
+            gSpareStacks.pop_back();
+        }
+    }
+    if (!mem)
+        mem = ::mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (mem == MAP_FAILED)
         return;
     stack_t stack{};
@@ -222,6 +246,26 @@ void ensureAlternateSignalStack()
     stack.ss_flags = 0;
     if (::sigaltstack(&stack, nullptr) != 0)
         ::munmap(mem, kAltStackSize);
+    else
+        ownAltStack = mem;
+}
+
+void releaseAlternateSignalStack()
+{
+    altStackChecked = false;
+    if (!ownAltStack)
+        return;
+    stack_t current{};
+    // Only the stack given above, and not while a handler runs on it.
+    if (::sigaltstack(nullptr, &current) != 0 || current.ss_sp != ownAltStack || (current.ss_flags & SS_ONSTACK))
+        return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    if (::sigaltstack(&off, nullptr) != 0)
+        return;
+    std::lock_guard lock(gSpareStacksLock);
+    gSpareStacks.push_back(ownAltStack);
+    ownAltStack = nullptr;
 }
 
 }  // namespace platform

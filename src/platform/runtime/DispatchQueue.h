@@ -26,5 +26,8 @@ public:
 
 // Gives the calling thread an alternate signal stack if it has none yet (idempotent).
 void ensureAlternateSignalStack();
+// Called by a library thread about to end: turns its alternate signal stack off and keeps the
+// mapping for the next thread (they come and go as work does).
+void releaseAlternateSignalStack();
 
 }  // namespace platform
