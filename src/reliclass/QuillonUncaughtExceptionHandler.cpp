@@ -19,11 +19,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <typeinfo>
@@ -40,6 +42,9 @@ constexpr std::size_t kMainAltStackSize = 1024 * 1024;
 constexpr std::size_t kReportStackSize = 512 * 1024;
 
 std::atomic<bool> gInstalled{false};
+// Wakes the grace-period wait of installUnlessMainLoopDoes() once the handlers are installed.
+std::mutex gInstalledLock;
+std::condition_variable gInstalledChanged;
 std::atomic<QuillonUncaughtExceptionHandler::ReportHook> gReportHook{nullptr};
 
 bool onSmallAlternateStack() {
@@ -221,7 +226,11 @@ void InstallQuillonUncaughtExceptionHandler() {
         sigemptyset(&action.sa_mask);
         ::sigaction(signal, &action, nullptr);
     }
-    gInstalled.store(true);
+    {
+        std::lock_guard lock(gInstalledLock);
+        gInstalled.store(true);
+    }
+    gInstalledChanged.notify_all();
 }
 
 void QuillonHandleException(const platform::Exception& exception) {
@@ -417,16 +426,22 @@ void QuillonUncaughtExceptionHandler::prepareMainThread() {
 }
 
 void QuillonUncaughtExceptionHandler::installUnlessMainLoopDoes() {
+    // A task of the global queue rather than a thread of its own: no thread is made on the
+    // caller's, and the worker is free again as soon as the main loop has installed them.
     try {
-        std::thread([] {
-            std::this_thread::sleep_for(std::chrono::duration<double>(kMainLoopInstallGraceSeconds));
-            if (gInstalled.load()) return;
+        platform::DispatchQueue::global().async([] {
+            {
+                std::unique_lock lock(gInstalledLock);
+                if (gInstalledChanged.wait_for(lock, std::chrono::duration<double>(kMainLoopInstallGraceSeconds),
+                                               [] { return gInstalled.load(); }))
+                    return;
+            }
             InstallQuillonUncaughtExceptionHandler();
             platform::log(
                 "[QUILLON WARN] the main run loop did not run: crash handlers installed from a library thread. "
                 "Run QNRunMainLoopFor() on the main thread, or drive QNMainLoopFileDescriptor() from your "
                 "event loop, so that crash reports are taken on the main thread.\n");
-        }).detach();
+        });
     } catch (const std::system_error&) {
         // No thread: the main run loop remains the only installer.
     }

@@ -47,7 +47,9 @@ struct Worklist {
     std::condition_variable cv;
     std::deque<DispatchQueue::Task> tasks;
     bool closed = false;  // no more tasks will come: workers exit when the list is empty
+    int maxWorkers = 1;
     int started = 0;
+    int starting = 0;      // started, not yet waiting or running: each will take a task
     std::size_t idle = 0;  // workers waiting for a task
 };
 
@@ -97,6 +99,7 @@ void afterForkInChild()
         new std::deque<DispatchQueue::Task>(std::move(list->tasks));
         list->tasks.clear();
         list->started = 0;
+        list->starting = 0;
         list->idle = 0;
     }
     r.locked.clear();
@@ -113,14 +116,48 @@ void registerForFork(const std::shared_ptr<Worklist>& list)
     r.lists.push_back(list);
 }
 
+void workerLoop(std::shared_ptr<Worklist> list, const void* owner);
+
+// Whether one more worker is wanted: tasks wait that no idle or starting worker will take,
+// and the pool is not full. Called with the list locked; counts the worker as started.
+bool wantsWorker(Worklist& list)
+{
+    if (list.started >= list.maxWorkers || list.tasks.size() <= list.idle + static_cast<std::size_t>(list.starting))
+        return false;
+    ++list.started;
+    ++list.starting;
+    return true;
+}
+
+void startWorker(const std::shared_ptr<Worklist>& list, const void* owner)
+{
+    try {
+        std::thread(workerLoop, list, owner).detach();
+    } catch (...) {
+        std::lock_guard lock(list->m);
+        --list->started;
+        --list->starting;
+        throw;
+    }
+}
+
+// A worker that finds more tasks waiting starts the next one itself, so that a burst of
+// tasks costs the thread that queued them one thread creation at most (a caller starts a
+// worker only while none is starting).
 void workerLoop(std::shared_ptr<Worklist> list, const void* owner)
 {
     ensureAlternateSignalStack();
     currentQueue = owner;
+    bool first = true;
     for (;;) {
         DispatchQueue::Task task;
+        bool another = false;
         {
             std::unique_lock lock(list->m);
+            if (first) {
+                --list->starting;
+                first = false;
+            }
             ++list->idle;
             const bool woken = list->cv.wait_for(lock, kIdleExitSeconds,
                                                  [&] { return !list->tasks.empty() || list->closed; });
@@ -135,6 +172,14 @@ void workerLoop(std::shared_ptr<Worklist> list, const void* owner)
             }
             task = std::move(list->tasks.front());
             list->tasks.pop_front();
+            another = wantsWorker(*list);
+        }
+        if (another) {
+            try {
+                startWorker(list, owner);
+            } catch (...) {
+                // The workers running take the tasks in turn.
+            }
         }
         task();
     }
@@ -143,8 +188,9 @@ void workerLoop(std::shared_ptr<Worklist> list, const void* owner)
 class ThreadQueue final : public DispatchQueue {
 public:
     ThreadQueue(std::string label, int workers)
-        : label_(std::move(label)), workers_(workers), list_(std::make_shared<Worklist>())
+        : label_(std::move(label)), list_(std::make_shared<Worklist>())
     {
+        list_->maxWorkers = workers;
         registerForFork(list_);
     }
 
@@ -159,16 +205,16 @@ public:
 
     void async(Task task) override
     {
+        bool start = false;
         {
             std::lock_guard lock(list_->m);
             list_->tasks.push_back(std::move(task));
-            // One more worker while the pool is not full and no idle worker can take it.
-            if (list_->started < workers_ && list_->tasks.size() > list_->idle) {
-                ++list_->started;
-                std::thread(workerLoop, list_, static_cast<const void*>(this)).detach();
-            }
+            // While a worker is starting, it starts the next one if more are wanted.
+            start = list_->starting == 0 && wantsWorker(*list_);
         }
         list_->cv.notify_one();
+        if (start)
+            startWorker(list_, this);
     }
 
     void sync(Task task) override
@@ -199,7 +245,6 @@ public:
 
 private:
     std::string label_;
-    int workers_;
     std::shared_ptr<Worklist> list_;
 };
 
