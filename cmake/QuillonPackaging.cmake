@@ -25,8 +25,9 @@ set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "Crash reporter and feedback tool linked
  libquillon, and libquillon-ui (the toolkit of the feedback screens, loaded when they open).")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_RUNTIME_DEBUGINFO_PACKAGE ON)
-# libcurl is opened at run time when the first request is due, so no linker dependency names it.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libcurl4")
+# libcurl and libsystemd are opened at run time (the first request; the journal reader, the
+# modem query), so no linker dependency names them.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libcurl4, libsystemd0")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libquillon-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
@@ -37,7 +38,7 @@ set(CPACK_COMPONENT_DEV_DEPENDS runtime)
 set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
 # Linking the static library needs these (the static UI library also the suggested ones);
 # the shared libraries need none of them.
-set(CPACK_DEBIAN_DEV_PACKAGE_RECOMMENDS "libgcrypt20-dev, libpugixml-dev, libsystemd-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_RECOMMENDS "libgcrypt20-dev, libpugixml-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "libcairo2-dev, libpango1.0-dev, libsdl2-dev, libgif-dev, libjpeg-dev")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME quillon-tools)

@@ -8,13 +8,16 @@
 #include "support/FeedbackEnv.h"
 #include "support/TestEnv.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <regex>
 
 using platform::LogEntry;
@@ -180,3 +183,39 @@ TEST_F(SyslogTest, JournalSourceMatchesIdentifierAndPidAndReadsTheTail) {
 }
 
 }  // namespace
+
+// The journal copy of a line: one datagram in journald's native format, a multi-line message
+// in the length-prefixed form.
+TEST(ApplicationLog, LinesGoToTheJournalSocketInItsNativeFormat)
+{
+    const std::string dir = testenv::makeTempDir("journal-socket");
+    const std::string path = dir + "/socket";
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    platform::LogFile::setJournalSocketForTesting(path);
+    auto receive = [&] {
+        char buf[4096];
+        timeval tv{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    };
+    const std::string sender = platform::LogFile::senderName();
+
+    platform::appendToApplicationLog("one line\n");
+    EXPECT_EQ(receive(), "MESSAGE=one line\nSYSLOG_IDENTIFIER=" + sender + "\nPRIORITY=5\n");
+
+    platform::appendToApplicationLog("config={\n a:1\n}");
+    const std::string body = "config={\n a:1\n}";
+    std::string expected = "MESSAGE\n";
+    expected += static_cast<char>(body.size());
+    expected += std::string(7, '\0');
+    expected += body + "\nSYSLOG_IDENTIFIER=" + sender + "\nPRIORITY=5\n";
+    EXPECT_EQ(receive(), expected);
+
+    platform::LogFile::setJournalSocketForTesting("");
+    ::close(fd);
+}

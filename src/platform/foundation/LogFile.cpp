@@ -6,13 +6,16 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <systemd/sd-journal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -110,19 +113,63 @@ bool forwardLines(const std::string& path, const std::function<bool(std::string_
     return true;
 }
 
+constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
+std::mutex gJournalMutex;
+std::string gJournalSocket = kJournalSocket;  // a test points it elsewhere
+int gJournalDecision = -1;                    // -1 not yet decided, else 0 or 1
+
 // True when journald's socket exists and standard error is not already a journal stream.
-bool shouldSendToJournal() {
-    static const bool send = [] {
-        if (::access("/run/systemd/journal/socket", F_OK) != 0) return false;
-        const char* stream = std::getenv("JOURNAL_STREAM");
-        if (stream == nullptr) return true;
-        unsigned long long dev = 0, ino = 0;
-        if (std::sscanf(stream, "%llu:%llu", &dev, &ino) != 2) return true;
-        struct stat st;
-        if (fstat(STDERR_FILENO, &st) != 0) return true;
-        return !(static_cast<unsigned long long>(st.st_dev) == dev && static_cast<unsigned long long>(st.st_ino) == ino);
-    }();
-    return send;
+bool shouldSendToJournal(std::string& socketPath) {
+    std::lock_guard lock(gJournalMutex);
+    socketPath = gJournalSocket;
+    if (gJournalDecision < 0) {
+        gJournalDecision = [&] {
+            if (::access(gJournalSocket.c_str(), F_OK) != 0) return 0;
+            if (gJournalSocket != kJournalSocket) return 1;
+            const char* stream = std::getenv("JOURNAL_STREAM");
+            if (stream == nullptr) return 1;
+            unsigned long long dev = 0, ino = 0;
+            if (std::sscanf(stream, "%llu:%llu", &dev, &ino) != 2) return 1;
+            struct stat st;
+            if (fstat(STDERR_FILENO, &st) != 0) return 1;
+            return static_cast<unsigned long long>(st.st_dev) == dev && static_cast<unsigned long long>(st.st_ino) == ino
+                       ? 0
+                       : 1;
+        }();
+    }
+    return gJournalDecision == 1;
+}
+
+// One field in journald's native datagram format: "NAME=value\n", or, for a value holding a
+// newline, "NAME\n", the value's length as 64-bit little-endian, the value and "\n".
+void appendJournalField(std::string& out, std::string_view name, std::string_view value) {
+    out += name;
+    if (value.find('\n') == std::string_view::npos) {
+        out += '=';
+    } else {
+        out += '\n';
+        const std::uint64_t n = value.size();
+        for (int i = 0; i < 8; ++i) out += static_cast<char>((n >> (8 * i)) & 0xff);
+    }
+    out += value;
+    out += '\n';
+}
+
+// Sends the entry to journald as one datagram, written directly rather than through
+// libsystemd so that logging never loads a library. Entries are at most kMaxMessageBytes,
+// far below the datagram limit. A journal that is gone drops the entry (the log file has it).
+void sendToJournal(const std::string& socketPath, const LogEntry& entry) {
+    static const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    if (fd < 0 || socketPath.size() >= sizeof addr.sun_path) return;
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    std::string datagram;
+    appendJournalField(datagram, "MESSAGE", entry.message);
+    appendJournalField(datagram, "SYSLOG_IDENTIFIER", entry.sender);
+    appendJournalField(datagram, "PRIORITY", "5");
+    (void)::sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
 }
 
 }  // namespace
@@ -136,6 +183,12 @@ std::string LogFile::rotatedPath(const std::string& path) { return path + ".1"; 
 std::string LogFile::senderName() {
     if (auto name = Bundle::main().infoString("CFBundleName"); name && !name->empty()) return *name;
     return program_invocation_short_name;
+}
+
+void LogFile::setJournalSocketForTesting(const std::string& path) {
+    std::lock_guard lock(gJournalMutex);
+    gJournalSocket = path.empty() ? kJournalSocket : path;
+    gJournalDecision = -1;
 }
 
 std::size_t LogFile::maxBytes() { return gMaxBytes.load(std::memory_order_relaxed); }
@@ -234,10 +287,8 @@ void appendToApplicationLog(std::string_view message) {
     }
     while (!entry.message.empty() && entry.message.back() == '\n') entry.message.pop_back();
     LogFile::append(LogFile::defaultPath(), entry, LogFile::maxBytes());
-    if (shouldSendToJournal()) {
-        sd_journal_send("MESSAGE=%s", entry.message.c_str(), "SYSLOG_IDENTIFIER=%s", entry.sender.c_str(),
-                        "PRIORITY=5", nullptr);
-    }
+    std::string journal;
+    if (shouldSendToJournal(journal)) sendToJournal(journal, entry);
     inside = false;
 }
 

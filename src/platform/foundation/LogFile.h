@@ -10,9 +10,9 @@
 // sender and the message have backslash, newline, carriage return and tab escaped
 // ("\\", "\n", "\r", "\t"), so that a multi-line message stays one entry.
 //
-// When journald runs, each line also goes to the journal with SYSLOG_IDENTIFIER set to the
-// sender, unless standard error is itself connected to the journal (a service), in which
-// case the journal already has the line.
+// When journald runs, each line also goes to the journal (its native datagram protocol) with
+// SYSLOG_IDENTIFIER set to the sender and PRIORITY 5, unless standard error is itself
+// connected to the journal (a service), in which case the journal already has the line.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +43,10 @@ public:
     // file grows past `maxBytes`. Never blocks on another thread: a rotation already under
     // way elsewhere is left to that thread. False when the entry could not be written.
     static bool append(const std::string& path, const LogEntry& entry, std::size_t maxBytes);
+
+    // Sends the journal copy of each line to the datagram socket at `path` instead of
+    // journald's ("" restores it).
+    static void setJournalSocketForTesting(const std::string& path);
 
     // Size limit of the default file (tests and benchmarks may raise or lower it).
     static std::size_t maxBytes();

@@ -3,9 +3,9 @@
 #include "platform/foundation/Digest.h"
 
 #include "platform/system/SystemRoot.h"
+#include "platform/system/Systemd.h"
 
 #include <sys/utsname.h>
-#include <systemd/sd-id128.h>
 
 #include <cctype>
 #include <cstdio>
@@ -120,7 +120,8 @@ std::optional<std::string> vendorIdentifier(std::string_view bundleIdentifier) {
     sd_id128_t appId;
     for (int i = 0; i < 16; ++i) appId.bytes[i] = digest[i];
     sd_id128_t id;
-    if (sd_id128_get_machine_app_specific(appId, &id) < 0) return std::nullopt;
+    const systemd::Api* sd = systemd::load();
+    if (!sd || sd->sd_id128_get_machine_app_specific(appId, &id) < 0) return std::nullopt;
     char text[37];
     std::snprintf(text, sizeof text,
                   "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",

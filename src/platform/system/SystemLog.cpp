@@ -1,8 +1,8 @@
 #include "platform/system/SystemLog.h"
 
 #include "platform/foundation/LogFile.h"
+#include "platform/system/Systemd.h"
 
-#include <systemd/sd-journal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,57 +30,61 @@ public:
         } else {
             return nullptr;
         }
+        const systemd::Api* sd = systemd::load();
+        if (!sd) return nullptr;
         sd_journal* j = nullptr;
         int r;
         if (files_.empty()) {
-            r = sd_journal_open(&j, SD_JOURNAL_LOCAL_ONLY);
+            r = sd->sd_journal_open(&j, SD_JOURNAL_LOCAL_ONLY);
         } else {
             std::vector<const char*> paths;
             for (const auto& f : files_) paths.push_back(f.c_str());
             paths.push_back(nullptr);
-            r = sd_journal_open_files(&j, paths.data(), 0);
+            r = sd->sd_journal_open_files(&j, paths.data(), 0);
         }
         if (r < 0) return nullptr;
-        if (sd_journal_add_match(j, match.data(), match.size()) < 0) {
-            sd_journal_close(j);
+        if (sd->sd_journal_add_match(j, match.data(), match.size()) < 0) {
+            sd->sd_journal_close(j);
             return nullptr;
         }
         return j;
     }
 
-    static bool read(sd_journal* j, LogMessage& m) {
+    static bool read(const systemd::Api* sd, sd_journal* j, LogMessage& m) {
         const void* data = nullptr;
         size_t len = 0;
-        if (sd_journal_get_data(j, "MESSAGE", &data, &len) < 0) return false;
+        if (sd->sd_journal_get_data(j, "MESSAGE", &data, &len) < 0) return false;
         constexpr size_t prefix = sizeof("MESSAGE=") - 1;
         if (len < prefix) return false;
         m.message.assign(static_cast<const char*>(data) + prefix, len - prefix);
         uint64_t usec = 0;
-        m.time = sd_journal_get_realtime_usec(j, &usec) >= 0 ? static_cast<double>(usec) / 1e6 : 0;
+        m.time = sd->sd_journal_get_realtime_usec(j, &usec) >= 0 ? static_cast<double>(usec) / 1e6 : 0;
         return true;
     }
 
     void search(const LogQuery& query, const std::function<bool(const LogMessage&)>& visit) override {
         sd_journal* j = open(query);
         if (!j) return;
-        sd_journal_seek_head(j);
-        while (sd_journal_next(j) > 0) {
+        const systemd::Api* sd = systemd::load();
+        sd->sd_journal_seek_head(j);
+        while (sd->sd_journal_next(j) > 0) {
             LogMessage m;
-            if (read(j, m) && !visit(m)) break;
+            if (read(sd, j, m) && !visit(m)) break;
         }
-        sd_journal_close(j);
+        sd->sd_journal_close(j);
     }
 
     std::vector<LogMessage> tail(const LogQuery& query, std::size_t limit) override {
         std::vector<LogMessage> out;
         sd_journal* j = open(query);
         if (!j) return out;
-        sd_journal_seek_tail(j);
-        while (out.size() < limit && sd_journal_previous(j) > 0) {
+        const systemd::Api* sd = systemd::load();
+        sd->sd_journal_seek_tail(j);
+        while (out.size() < limit && sd->sd_journal_previous(j) > 0) {
             LogMessage m;
-            if (read(j, m)) out.push_back(std::move(m));
+            if (read(sd, j, m)) out.push_back(std::move(m));
         }
-        sd_journal_close(j);
+        sd->sd_journal_close(j);
         std::reverse(out.begin(), out.end());
         return out;
     }
@@ -139,10 +143,11 @@ std::shared_ptr<SystemLogSource> gSubstitute;
 
 std::shared_ptr<SystemLogSource> realSource() {
     static const std::shared_ptr<SystemLogSource> real = []() -> std::shared_ptr<SystemLogSource> {
-        if (::access("/run/systemd/journal/socket", F_OK) == 0) {
+        const systemd::Api* sd = nullptr;
+        if (::access("/run/systemd/journal/socket", F_OK) == 0 && (sd = systemd::load())) {
             sd_journal* j = nullptr;
-            if (sd_journal_open(&j, SD_JOURNAL_LOCAL_ONLY) >= 0) {
-                sd_journal_close(j);
+            if (sd->sd_journal_open(&j, SD_JOURNAL_LOCAL_ONLY) >= 0) {
+                sd->sd_journal_close(j);
                 return std::make_shared<JournalLogSource>(std::vector<std::string>{});
             }
         }

@@ -1,8 +1,8 @@
 #include "platform/system/Telephony.h"
 
 #include "platform/system/SystemRoot.h"
+#include "platform/system/Systemd.h"
 
-#include <systemd/sd-bus.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -25,11 +25,15 @@ double monotonicSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+// libsystemd's entry points. Used only once connect() has made a bus (which it does only when
+// the library is loaded): every other call works on that bus or its messages.
+const systemd::Api& lib() { return *systemd::load(); }
+
 struct BusDeleter {
-    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
+    void operator()(sd_bus* b) const { lib().sd_bus_flush_close_unref(b); }
 };
 struct MessageDeleter {
-    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
+    void operator()(sd_bus_message* m) const { lib().sd_bus_message_unref(m); }
 };
 using BusPtr = std::unique_ptr<sd_bus, BusDeleter>;
 using MessagePtr = std::unique_ptr<sd_bus_message, MessageDeleter>;
@@ -62,11 +66,12 @@ private:
             if (comma != std::string::npos) path.resize(comma);
             if (::access(path.c_str(), F_OK) != 0) return nullptr;
         }
+        if (!systemd::load()) return nullptr;
         sd_bus* raw = nullptr;
-        if (sd_bus_new(&raw) < 0) return nullptr;
+        if (lib().sd_bus_new(&raw) < 0) return nullptr;
         BusPtr bus(raw);
-        if (sd_bus_set_address(raw, address.c_str()) < 0 || sd_bus_set_bus_client(raw, 1) < 0 ||
-            sd_bus_set_method_call_timeout(raw, timeout_) < 0 || sd_bus_start(raw) < 0) {
+        if (lib().sd_bus_set_address(raw, address.c_str()) < 0 || lib().sd_bus_set_bus_client(raw, 1) < 0 ||
+            lib().sd_bus_set_method_call_timeout(raw, timeout_) < 0 || lib().sd_bus_start(raw) < 0) {
             return nullptr;
         }
         return bus;
@@ -76,7 +81,7 @@ private:
     bool withinBudget(sd_bus* bus, double deadline) const {
         double left = deadline - monotonicSeconds();
         if (left <= 0) return false;
-        return sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(left * 1e6) + 1) >= 0;
+        return lib().sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(left * 1e6) + 1) >= 0;
     }
 
     std::optional<CarrierInfo> query() const {
@@ -85,16 +90,16 @@ private:
         if (!bus || !withinBudget(bus.get(), deadline)) return std::nullopt;
         sd_bus_message* reply = nullptr;
         int hasOwner = 0;
-        if (sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        if (lib().sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                                "NameHasOwner", nullptr, &reply, "s", kService) < 0) {
             return std::nullopt;
         }
         MessagePtr ownerReply(reply);
-        if (sd_bus_message_read(reply, "b", &hasOwner) < 0 || !hasOwner) return std::nullopt;
+        if (lib().sd_bus_message_read(reply, "b", &hasOwner) < 0 || !hasOwner) return std::nullopt;
 
         reply = nullptr;
         if (!withinBudget(bus.get(), deadline)) return std::nullopt;
-        if (sd_bus_call_method(bus.get(), kService, "/org/freedesktop/ModemManager1",
+        if (lib().sd_bus_call_method(bus.get(), kService, "/org/freedesktop/ModemManager1",
                                "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", nullptr, &reply, "") < 0) {
             return std::nullopt;
         }
@@ -108,7 +113,7 @@ private:
         info.radioAccessTechnology = radioTechnologyName(technologies);
         if (!simPath.empty() && simPath != "/" && withinBudget(bus.get(), deadline)) {
             char* op = nullptr;
-            if (sd_bus_get_property_string(bus.get(), kService, simPath.c_str(), kSimInterface, "OperatorIdentifier",
+            if (lib().sd_bus_get_property_string(bus.get(), kService, simPath.c_str(), kSimInterface, "OperatorIdentifier",
                                            nullptr, &op) >= 0 && op) {
                 std::string code(op);
                 std::free(op);
@@ -123,39 +128,39 @@ private:
 
     // Walks a{oa{sa{sv}}} and reads AccessTechnologies and Sim of the first modem.
     static bool readFirstModem(sd_bus_message* m, bool& found, std::uint32_t& technologies, std::string& sim) {
-        if (sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}") < 0) return false;
+        if (lib().sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}") < 0) return false;
         int r;
-        while ((r = sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}")) > 0) {
+        while ((r = lib().sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}")) > 0) {
             const char* path = nullptr;
-            if (sd_bus_message_read(m, "o", &path) < 0) return false;
-            if (sd_bus_message_enter_container(m, 'a', "{sa{sv}}") < 0) return false;
-            while ((r = sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
+            if (lib().sd_bus_message_read(m, "o", &path) < 0) return false;
+            if (lib().sd_bus_message_enter_container(m, 'a', "{sa{sv}}") < 0) return false;
+            while ((r = lib().sd_bus_message_enter_container(m, 'e', "sa{sv}")) > 0) {
                 const char* iface = nullptr;
-                if (sd_bus_message_read(m, "s", &iface) < 0) return false;
+                if (lib().sd_bus_message_read(m, "s", &iface) < 0) return false;
                 if (!found && std::strcmp(iface, kModemInterface) == 0) {
                     found = true;
-                    if (sd_bus_message_enter_container(m, 'a', "{sv}") < 0) return false;
-                    while ((r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
+                    if (lib().sd_bus_message_enter_container(m, 'a', "{sv}") < 0) return false;
+                    while ((r = lib().sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
                         const char* name = nullptr;
-                        if (sd_bus_message_read(m, "s", &name) < 0) return false;
+                        if (lib().sd_bus_message_read(m, "s", &name) < 0) return false;
                         if (std::strcmp(name, "AccessTechnologies") == 0) {
-                            if (sd_bus_message_read(m, "v", "u", &technologies) < 0) return false;
+                            if (lib().sd_bus_message_read(m, "v", "u", &technologies) < 0) return false;
                         } else if (std::strcmp(name, "Sim") == 0) {
                             const char* simPath = nullptr;
-                            if (sd_bus_message_read(m, "v", "o", &simPath) < 0) return false;
+                            if (lib().sd_bus_message_read(m, "v", "o", &simPath) < 0) return false;
                             sim = simPath ? simPath : "";
-                        } else if (sd_bus_message_skip(m, "v") < 0) {
+                        } else if (lib().sd_bus_message_skip(m, "v") < 0) {
                             return false;
                         }
-                        if (sd_bus_message_exit_container(m) < 0) return false;
+                        if (lib().sd_bus_message_exit_container(m) < 0) return false;
                     }
-                    if (r < 0 || sd_bus_message_exit_container(m) < 0) return false;
-                } else if (sd_bus_message_skip(m, "a{sv}") < 0) {
+                    if (r < 0 || lib().sd_bus_message_exit_container(m) < 0) return false;
+                } else if (lib().sd_bus_message_skip(m, "a{sv}") < 0) {
                     return false;
                 }
-                if (sd_bus_message_exit_container(m) < 0) return false;
+                if (lib().sd_bus_message_exit_container(m) < 0) return false;
             }
-            if (r < 0 || sd_bus_message_exit_container(m) < 0 || sd_bus_message_exit_container(m) < 0) return false;
+            if (r < 0 || lib().sd_bus_message_exit_container(m) < 0 || lib().sd_bus_message_exit_container(m) < 0) return false;
         }
         return r >= 0;
     }
