@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 using platform::Value;
 
 namespace {
@@ -152,4 +155,24 @@ TEST_F(CustomizedExceptionTest, ASuccessRemovesOnlyTheReportsThatWereSent) {
     ASSERT_TRUE(testenv::waitUntil([&] { return !manager.isHaveException("\nt1sent"); }));
     EXPECT_TRUE(manager.isHaveException("\nt2later"));
     EXPECT_EQ(pool().getExceptionDataCount(), 1u);
+}
+
+// A batch the server did not take is not rebuilt for every later report: they only pool,
+// and the launch-time send still goes out.
+TEST_F(CustomizedExceptionTest, AfterARefusedBatchReportsOnlyPoolForAWhile) {
+    auto collectorPtr = testenv::startCollector({"--answer", "en1"});
+    auto& collector = *collectorPtr;
+    testenv::useHosts(collector.host());
+    QuillonConfiguration::shareConfiguration().ep = 2;
+    auto& manager = QuillonCustomizedReportManager::defaultManager();
+    manager.reportCustomizedException(4, std::string("a"), std::string("ta"));
+    manager.reportCustomizedException(4, std::string("b"), std::string("tb"));  // due: the batch goes out
+    ASSERT_EQ(collector.waitForRecords(2).size(), 2u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // its answer is handled
+    manager.reportCustomizedException(4, std::string("c"), std::string("tc"));
+    manager.reportCustomizedException(4, std::string("d"), std::string("td"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(collector.records().size(), 2u);
+    manager.reportDataToServer();
+    EXPECT_GT(collector.waitForRecords(3).size(), 2u);
 }

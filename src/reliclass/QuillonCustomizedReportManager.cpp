@@ -135,15 +135,23 @@ void QuillonCustomizedReportManager::handle(std::uint64_t type, const platform::
 void QuillonCustomizedReportManager::sendPoolInBackground() {
     // One batch at a time: while one is being built or awaits its answer, later reports only
     // add to the pool, which that batch's answer leaves for the next trigger.
+    const auto steadySeconds = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    };
+    if (steadySeconds() < retryNotBefore_.load()) return;
     if (sendInFlight_.exchange(true)) return;
-    platform::DispatchQueue::global().async([this] {
-        if (!sendPool([this] { sendInFlight_.store(false); })) sendInFlight_.store(false);
+    platform::DispatchQueue::global().async([this, steadySeconds] {
+        const bool sent = sendPool([this, steadySeconds](bool taken) {
+            retryNotBefore_.store(taken ? 0 : steadySeconds() + kRetryAfterFailureSeconds);
+            sendInFlight_.store(false);
+        });
+        if (!sent) sendInFlight_.store(false);
     });
 }
 
 void QuillonCustomizedReportManager::reportDataToServer() { sendPool(nullptr); }
 
-bool QuillonCustomizedReportManager::sendPool(std::function<void()> answered) {
+bool QuillonCustomizedReportManager::sendPool(std::function<void(bool taken)> answered) {
     return quillon::guarded([&] {
         platform::URLRequest request = QuillonNetworkBuilder::defaultBuilder().buildRequestWithReprotAction("submore");
         const Value pool = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::exceptionDataPath())
@@ -172,14 +180,16 @@ bool QuillonCustomizedReportManager::sendPool(std::function<void()> answered) {
                                     const std::optional<platform::HTTPResponse>&, const std::optional<std::string>& data,
                                     const std::optional<platform::URLError>& error) {
                 struct Done {
-                    const std::function<void()>& f;
+                    const std::function<void(bool)>& f;
+                    bool taken = false;
                     ~Done() {
-                        if (f) f();
+                        if (f) f(taken);
                     }
                 } done{answered};
                 if (error) return;
                 QuillonConfiguration::logWithLevel(4, "response data:%s", data ? data->c_str() : "(null)");
                 if (!QuillonReportDataManager::isSuccessAnswer(data)) return;
+                done.taken = true;
                 // Only what was sent: reports pooled while the request was out stay.
                 QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::exceptionDataPath())
                     .deleteExceptionDatas(identifiers);

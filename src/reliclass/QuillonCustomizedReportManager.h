@@ -46,12 +46,17 @@ private:
     QuillonCustomizedReportManager() = default;
     void handle(std::uint64_t type, const platform::Exception& exception, const std::optional<std::string>& message);
     // A pool that is due is sent from a background thread, never the reporting caller's.
+    // After a batch that was not taken (no connection, or a failure answer), reports only
+    // pool for kRetryAfterFailureSeconds: the same batch is not rebuilt for every report
+    // while the server cannot take it. The next launch sends the pool whatever the pause.
     void sendPoolInBackground();
     // Builds and sends the batch; true when a request went out, whose handling ends with
-    // `answered` (also on a transport error).
-    bool sendPool(std::function<void()> answered);
+    // `answered` (also on a transport error), told whether the server took the batch.
+    bool sendPool(std::function<void(bool taken)> answered);
 
+    static constexpr double kRetryAfterFailureSeconds = 30.0;
     std::atomic<bool> sendInFlight_{false};
+    std::atomic<double> retryNotBefore_{0};  // steady-clock seconds
 
     std::atomic<std::uint64_t> handleCount_{0};
     mutable std::mutex messageLock_;

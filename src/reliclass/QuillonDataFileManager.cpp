@@ -57,7 +57,9 @@ Value freshRoot() {
 // The roots this process last read or wrote, with the identity of the file they came from,
 // so that an unchanged file is not read and parsed again. Every write replaces the file by a
 // new one (rename), so a change by any writer, in this process or another, gives a new
-// identity. Small lists only, and a handful of them.
+// identity. Roots are shared, never copied: a reader keeps the one it was given for as long
+// as it needs it, and a change takes the remembered root out (changing it in place when no
+// reader holds it) and puts the written one back. A handful of lists, of bounded size.
 class RootCache {
 public:
     struct Identity {
@@ -79,42 +81,60 @@ public:
     }
 
     // The root remembered for `path` if the file is still the one it came from.
-    std::optional<Value> find(const std::string& path, const Identity& identity) {
+    std::shared_ptr<const Value> find(const std::string& path, const Identity& identity) {
         std::unique_lock lock(mutex_, std::try_to_lock);  // never waits (the crash path)
-        if (!lock.owns_lock()) return std::nullopt;
+        if (!lock.owns_lock()) return nullptr;
         for (const auto& e : entries_)
             if (e.path == path && e.identity == identity) return e.root;
-        return std::nullopt;
+        return nullptr;
     }
 
-    void remember(const std::string& path, const Identity& identity, const Value& root) {
+    // Like find(), but the root leaves the cache, for the caller to change: the same object
+    // when no reader holds it, else a copy.
+    std::shared_ptr<Value> take(const std::string& path, const Identity& identity) {
+        std::shared_ptr<Value> taken;
+        {
+            std::unique_lock lock(mutex_, std::try_to_lock);
+            if (!lock.owns_lock()) return nullptr;
+            auto it = std::find_if(entries_.begin(), entries_.end(),
+                                   [&](const Entry& e) { return e.path == path && e.identity == identity; });
+            if (it == entries_.end()) return nullptr;
+            taken = std::move(it->root);
+            entries_.erase(it);
+        }
+        // Out of the cache, no new reader can get it: the count only falls from here.
+        if (taken.use_count() > 1) return std::make_shared<Value>(*taken);
+        return taken;
+    }
+
+    void remember(const std::string& path, const Identity& identity, std::shared_ptr<Value> root) {
         if (identity.size > kMaxFileBytes) return forget(path);
         std::unique_lock lock(mutex_, std::try_to_lock);
-        if (!lock.owns_lock()) return;
+        if (!lock.owns_lock()) return;  // a stale entry never matches a replaced file
         for (auto& e : entries_) {
             if (e.path == path) {
                 e.identity = identity;
-                e.root = root;
+                e.root = std::move(root);
                 return;
             }
         }
         if (entries_.size() >= kMaxEntries) entries_.erase(entries_.begin());
-        entries_.push_back({path, identity, root});
+        entries_.push_back({path, identity, std::move(root)});
     }
 
     void forget(const std::string& path) {
         std::unique_lock lock(mutex_, std::try_to_lock);
-        if (!lock.owns_lock()) return;  // a stale entry never matches a replaced file
+        if (!lock.owns_lock()) return;
         std::erase_if(entries_, [&](const Entry& e) { return e.path == path; });
     }
 
 private:
-    static constexpr std::size_t kMaxEntries = 4;       // the four lists
-    static constexpr off_t kMaxFileBytes = 512 * 1024;  // a full crash list is about 200 KB
+    static constexpr std::size_t kMaxEntries = 4;        // the four lists
+    static constexpr off_t kMaxFileBytes = 1024 * 1024;  // a full crash list is about 200 KB, a pool 400 KB
     struct Entry {
         std::string path;
         Identity identity;
-        Value root;
+        std::shared_ptr<Value> root;
     };
     std::mutex mutex_;
     std::vector<Entry> entries_;
@@ -125,46 +145,70 @@ RootCache& rootCache() {
     return *cache;
 }
 
-bool writeRoot(const std::string& path, const Value& root, bool sync = true) {
-    auto xml = platform::toXMLPropertyList(root);
+bool writeRoot(const std::string& path, std::shared_ptr<Value> root, bool sync = true) {
+    const auto previous = RootCache::identityOf(path);
+    auto xml = platform::toXMLPropertyList(*root, previous ? static_cast<std::size_t>(previous->size) : 0);
     if (!xml) return false;
     struct stat written {};
     // A failed write leaves the old file, and so what is remembered of it, as it was.
     if (!platform::fs::writeAtomically(path, *xml, 0600, sync, &written)) return false;
-    rootCache().remember(path, RootCache::of(written), root);
+    rootCache().remember(path, RootCache::of(written), std::move(root));
     return true;
 }
 
-std::optional<Value> readRoot(const std::string& path, bool holdingLock);
+std::shared_ptr<const Value> readRoot(const std::string& path, bool holdingLock);
 
 // Reads the root dictionary. A file that exists but is not a dictionary property list is
 // moved aside and replaced by a fresh root, which is returned; that happens under the
 // store's lock, so a save made meanwhile by another user is never moved aside with it.
-std::optional<Value> readRoot(const std::string& path) { return readRoot(path, false); }
+std::shared_ptr<const Value> readRoot(const std::string& path) { return readRoot(path, false); }
 
-std::optional<Value> readRoot(const std::string& path, bool holdingLock) {
+// The file parsed, remembered under the identity seen before reading (a replacement in
+// between gives the next read a new identity, so it reads again); nullptr when it cannot be
+// read or is not a dictionary.
+std::shared_ptr<Value> parseRoot(const std::string& path, const std::optional<RootCache::Identity>& identity,
+                                 bool remember) {
+    auto text = platform::fs::readFile(path);
+    if (!text) return nullptr;
+    auto root = platform::parseXMLPropertyList(*text);
+    if (!root || !root->is_object()) return nullptr;
+    auto shared = std::make_shared<Value>(std::move(*root));
+    if (identity && remember) rootCache().remember(path, *identity, shared);
+    return shared;
+}
+
+// An unreadable root is moved aside and a fresh one written in its place (under the lock).
+std::shared_ptr<Value> replaceUnreadable(const std::string& path) {
+    if (!platform::fs::fileExists(path)) return nullptr;
+    std::string aside = path + ".unreadable-" + platform::formatWholeSeconds(platform::now());
+    platform::fs::renameFile(path, aside);
+    platform::log("Quillon store: moved unreadable " + path + " aside to " + aside);
+    auto fresh = std::make_shared<Value>(freshRoot());
+    if (!writeRoot(path, fresh)) return nullptr;
+    return std::make_shared<Value>(*fresh);
+}
+
+std::shared_ptr<const Value> readRoot(const std::string& path, bool holdingLock) {
     const auto identity = RootCache::identityOf(path);
     if (identity)
         if (auto known = rootCache().find(path, *identity)) return known;
-    auto text = platform::fs::readFile(path);
-    if (!text) return std::nullopt;
-    auto root = platform::parseXMLPropertyList(*text);
-    if (root && root->is_object()) {
-        // Remembered under the identity seen before reading: a replacement in between gives
-        // the next read a new identity, so it reads again.
-        if (identity) rootCache().remember(path, *identity, *root);
-        return root;
-    }
+    if (auto root = parseRoot(path, identity, true)) return root;
+    if (!platform::fs::fileExists(path)) return nullptr;
     if (!holdingLock) {
         StoreLock lock(path);
         return readRoot(path, true);
     }
-    std::string aside = path + ".unreadable-" + platform::formatWholeSeconds(platform::now());
-    platform::fs::renameFile(path, aside);
-    platform::log("Quillon store: moved unreadable " + path + " aside to " + aside);
-    Value fresh = freshRoot();
-    if (!writeRoot(path, fresh)) return std::nullopt;
-    return fresh;
+    return replaceUnreadable(path);
+}
+
+// The root for a change, under the store's lock: the remembered one taken out of the cache,
+// or the file parsed (not remembered: the write that follows remembers what it wrote).
+std::shared_ptr<Value> rootForChange(const std::string& path) {
+    const auto identity = RootCache::identityOf(path);
+    if (identity)
+        if (auto known = rootCache().take(path, *identity)) return known;
+    if (auto root = parseRoot(path, identity, false)) return root;
+    return replaceUnreadable(path);
 }
 
 // One locked read-modify-write of the root. `change` edits the root; it answers nullopt to
@@ -173,11 +217,11 @@ std::optional<Value> readRoot(const std::string& path, bool holdingLock) {
 template <class F>
 bool changeRoot(const std::string& path, F&& change, bool sync = true) {
     StoreLock lock(path);
-    auto root = readRoot(path, true);
+    auto root = rootForChange(path);
     if (!root) return false;
     std::optional<bool> result = change(*root);
-    if (result) return *result;
-    return writeRoot(path, *root, sync);
+    if (result) return *result;  // not written; the next reader parses the file again
+    return writeRoot(path, std::move(root), sync);
 }
 
 // The queue's "datalist" when it is a non-empty array, else nullptr.
@@ -186,10 +230,14 @@ Value* nonEmptyQueue(Value& root) {
     return (list && list->is_array() && !list->empty()) ? list : nullptr;
 }
 
-// A copy of the pool's "datalist" dictionary (empty when absent or not a dictionary).
-Value poolOf(const Value& root) {
-    const Value* datalist = platform::find(root, "datalist");
-    return (datalist && datalist->is_object()) ? *datalist : platform::dict();
+// The pool's "datalist" dictionary, made an empty one when absent or not a dictionary.
+Value& poolIn(Value& root) {
+    Value* datalist = platform::find(root, "datalist");
+    if (!datalist || !datalist->is_object()) {
+        root["datalist"] = platform::dict();
+        datalist = platform::find(root, "datalist");
+    }
+    return *datalist;
 }
 
 std::optional<std::string> dataIdOf(const Value& entry) {
@@ -448,17 +496,19 @@ std::uint64_t occurrenceTotal(const Value& root) {
 // The eviction step: note the identifier in "eplist" and, when `total` has reached the
 // limit, drop the oldest identifier with its entry (at most one per call).
 void evictForIdentifier(Value& root, const std::string& identifier, std::int64_t ep, std::uint64_t total) {
-    Value datalist = poolOf(root);
-    const Value* existing = platform::find(datalist, "eplist");
-    Value eplist = (existing && existing->is_array()) ? *existing : platform::array();
+    Value& datalist = poolIn(root);
+    Value* existing = platform::find(datalist, "eplist");
+    if (!existing || !existing->is_array()) {
+        datalist["eplist"] = platform::array();
+        existing = platform::find(datalist, "eplist");
+    }
+    Value& eplist = *existing;
     if (std::find(eplist.begin(), eplist.end(), Value(identifier)) == eplist.end()) eplist.push_back(identifier);
     if (total >= static_cast<std::uint64_t>(ep) && !eplist.empty()) {
         auto first = platform::stringValue(eplist.front());
         eplist.erase(0);
         if (first) datalist.erase(*first);
     }
-    datalist["eplist"] = std::move(eplist);
-    root["datalist"] = std::move(datalist);
 }
 
 }  // namespace
@@ -486,7 +536,7 @@ bool QuillonDataFileManager::saveException(const Value& exception, const std::st
             // Eviction and the save in one read-modify-write of the file.
             return changeRoot(filePath_, [&](Value& root) -> std::optional<bool> {
                 evictForIdentifier(root, identifier, ep, isPool ? occurrenceTotal(root) : external);
-                Value datalist = poolOf(root);
+                Value& datalist = poolIn(root);
                 Value* stored = platform::find(datalist, identifier);
                 if (stored && stored->is_object()) {
                     const std::int64_t c = countOf(*stored);
@@ -496,7 +546,6 @@ bool QuillonDataFileManager::saveException(const Value& exception, const std::st
                 } else {
                     datalist[identifier] = exception;
                 }
-                root["datalist"] = std::move(datalist);
                 if (total) *total = occurrenceTotal(root);
                 return std::nullopt;
             }, !isPool);

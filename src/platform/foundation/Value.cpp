@@ -159,6 +159,19 @@ bool containsBytes(const Value& v) {
 void appendEscaped(std::string& out, const std::string& s) {
     size_t i = 0;
     while (i < s.size()) {
+        // Plain characters go out in one run.
+        size_t run = i;
+        while (run < s.size()) {
+            const auto p = static_cast<unsigned char>(s[run]);
+            const bool plain = (p >= 0x20 && p < 0x7f && p != '&' && p != '<' && p != '>') || p == '\t' || p == '\n';
+            if (!plain) break;
+            ++run;
+        }
+        if (run > i) {
+            out.append(s, i, run - i);
+            i = run;
+            continue;
+        }
         auto c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) {
             switch (c) {
@@ -215,55 +228,74 @@ std::string formatReal(double d) {
 
 bool writeXML(std::string& out, const Value& v, int depth) {
     if (depth > kMaxDepth) return false;
-    std::string indent(static_cast<size_t>(depth), '\t');
+    const auto indent = [&](int extra = 0) { out.append(static_cast<size_t>(depth + extra), '\t'); };
     switch (v.type()) {
         case Value::value_t::null:
         case Value::value_t::discarded:
             return false;
         case Value::value_t::object:
+            indent();
             if (v.empty()) {
-                out += indent + "<dict/>\n";
+                out += "<dict/>\n";
                 return true;
             }
-            out += indent + "<dict>\n";
+            out += "<dict>\n";
             for (auto it = v.begin(); it != v.end(); ++it) {
-                out += indent + "\t<key>";
+                indent(1);
+                out += "<key>";
                 appendEscaped(out, it.key());
                 out += "</key>\n";
                 if (!writeXML(out, it.value(), depth + 1)) return false;
             }
-            out += indent + "</dict>\n";
+            indent();
+            out += "</dict>\n";
             return true;
         case Value::value_t::array:
+            indent();
             if (v.empty()) {
-                out += indent + "<array/>\n";
+                out += "<array/>\n";
                 return true;
             }
-            out += indent + "<array>\n";
+            out += "<array>\n";
             for (const auto& e : v) {
                 if (!writeXML(out, e, depth + 1)) return false;
             }
-            out += indent + "</array>\n";
+            indent();
+            out += "</array>\n";
             return true;
         case Value::value_t::string:
-            out += indent + "<string>";
+            indent();
+            out += "<string>";
             appendEscaped(out, v.get_ref<const std::string&>());
             out += "</string>\n";
             return true;
         case Value::value_t::boolean:
-            out += indent + (v.get<bool>() ? "<true/>\n" : "<false/>\n");
+            indent();
+            out += v.get<bool>() ? "<true/>\n" : "<false/>\n";
             return true;
         case Value::value_t::number_integer:
-            out += indent + "<integer>" + std::to_string(v.get<std::int64_t>()) + "</integer>\n";
+            indent();
+            out += "<integer>";
+            out += std::to_string(v.get<std::int64_t>());
+            out += "</integer>\n";
             return true;
         case Value::value_t::number_unsigned:
-            out += indent + "<integer>" + std::to_string(v.get<std::uint64_t>()) + "</integer>\n";
+            indent();
+            out += "<integer>";
+            out += std::to_string(v.get<std::uint64_t>());
+            out += "</integer>\n";
             return true;
         case Value::value_t::number_float:
-            out += indent + "<real>" + formatReal(v.get<double>()) + "</real>\n";
+            indent();
+            out += "<real>";
+            out += formatReal(v.get<double>());
+            out += "</real>\n";
             return true;
         case Value::value_t::binary:
-            out += indent + "<data>" + base64Encode(v.get_binary()) + "</data>\n";
+            indent();
+            out += "<data>";
+            out += base64Encode(v.get_binary());
+            out += "</data>\n";
             return true;
     }
     return false;
@@ -681,8 +713,10 @@ std::string toJSON(const Value& v, bool pretty) {
     }
 }
 
-std::optional<std::string> toXMLPropertyList(const Value& v) {
-    std::string out =
+std::optional<std::string> toXMLPropertyList(const Value& v, std::size_t sizeHint) {
+    std::string out;
+    out.reserve(sizeHint + sizeHint / 8);
+    out +=
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
         "<plist version=\"1.0\">\n";

@@ -48,7 +48,8 @@ std::string toJSON(const Value& v, bool pretty);
 // read as seconds since 1970 (a double); nesting deeper than 512 is refused.
 // Writing fails (nullopt) when the value holds null anywhere, as such a root cannot be a
 // property list. Reading gives nullopt for anything that is not a well-formed plist.
-std::optional<std::string> toXMLPropertyList(const Value& v);
+// `sizeHint`: the expected size of the text (say, the file it replaces), reserved up front.
+std::optional<std::string> toXMLPropertyList(const Value& v, std::size_t sizeHint = 0);
 std::optional<Value> parseXMLPropertyList(std::string_view text);
 
 // Keyed archives: a self-describing binary container for one root value (CBOR whose root
