@@ -219,3 +219,16 @@ TEST(ApplicationLog, LinesGoToTheJournalSocketInItsNativeFormat)
     platform::LogFile::setJournalSocketForTesting("");
     ::close(fd);
 }
+
+// The file is kept open between lines; once another process has rotated it, the next line
+// goes to a new file at the path.
+TEST_F(SyslogTest, ALineAfterTheFileWasRotatedElsewhereGoesToTheFileAtThePath) {
+    const std::string path = testenv::makeTempDir("rotated") + "/console.log";
+    LogFile::append(path, LogEntry{1.0, 7, "WrenHost", "before"}, 1 << 20);
+    ASSERT_EQ(::rename(path.c_str(), (path + ".1").c_str()), 0);
+    LogFile::append(path, LogEntry{2.0, 7, "WrenHost", "after"}, 1 << 20);
+    const auto current = platform::fs::readFile(path);
+    ASSERT_TRUE(current);
+    EXPECT_NE(current->find("after"), std::string::npos);
+    EXPECT_EQ(current->find("before"), std::string::npos);
+}

@@ -223,21 +223,79 @@ bool LogFile::decode(std::string_view line, LogEntry& entry) {
     return true;
 }
 
-bool LogFile::append(const std::string& path, const LogEntry& entry, std::size_t maxBytes) {
-    std::string line = encode(entry);
-    line += '\n';
+namespace {
+
+// The last log file appended to, kept open: an open and a close per line were most of what
+// a line cost. It is used only while it is still the file at its path (a rotation, here or
+// by another process, replaces that file), and only by a thread that gets it without waiting.
+struct OpenLogFile {
+    std::mutex m;
+    std::string path;
+    int fd = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+OpenLogFile& openLogFile() {
+    static OpenLogFile* file = new OpenLogFile;  // never destroyed: exiting threads may log
+    return *file;
+}
+
+int openForAppend(const std::string& path) {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0 && errno == ENOENT) {
         fs::createDirectories(fs::deletingLastPathComponent(path), 0700);
         fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     }
-    if (fd < 0) return false;
-    // One write per entry: appends of different threads do not interleave.
-    bool ok = fs::writeAll(fd, line);
+    return fd;
+}
+
+// Writes the line to the kept file when it is still `path`'s, else to a fresh descriptor
+// (kept for the next line). The size after the write, or -1 when the line was not written.
+off_t appendLine(const std::string& path, const std::string& line) {
+    OpenLogFile& kept = openLogFile();
+    std::unique_lock lock(kept.m, std::try_to_lock);
+    if (lock.owns_lock()) {
+        struct stat now;
+        if (kept.fd >= 0 && (kept.path != path || ::stat(path.c_str(), &now) != 0 || now.st_dev != kept.device ||
+                             now.st_ino != kept.inode)) {
+            ::close(kept.fd);
+            kept.fd = -1;
+        }
+        if (kept.fd < 0) {
+            int fd = openForAppend(path);
+            struct stat st;
+            if (fd < 0) return -1;
+            if (fstat(fd, &st) != 0) {
+                ::close(fd);
+                return -1;
+            }
+            kept.fd = fd;
+            kept.path = path;
+            kept.device = st.st_dev;
+            kept.inode = st.st_ino;
+        }
+        // One write per entry: appends of different threads do not interleave.
+        struct stat st;
+        if (!fs::writeAll(kept.fd, line)) return -1;
+        return fstat(kept.fd, &st) == 0 ? st.st_size : 0;
+    }
+    int fd = openForAppend(path);
+    if (fd < 0) return -1;
     struct stat st;
-    bool full = ok && fstat(fd, &st) == 0 && static_cast<std::size_t>(st.st_size) > maxBytes;
+    off_t size = fs::writeAll(fd, line) ? (fstat(fd, &st) == 0 ? st.st_size : 0) : -1;
     ::close(fd);
-    if (full) {
+    return size;
+}
+
+}  // namespace
+
+bool LogFile::append(const std::string& path, const LogEntry& entry, std::size_t maxBytes) {
+    std::string line = encode(entry);
+    line += '\n';
+    const off_t size = appendLine(path, line);
+    if (size < 0) return false;
+    if (static_cast<std::size_t>(size) > maxBytes) {
         std::unique_lock lock(gRotateMutex, std::try_to_lock);
         // Re-check under the lock: another thread may have rotated already.
         struct stat now;
@@ -245,7 +303,7 @@ bool LogFile::append(const std::string& path, const LogEntry& entry, std::size_t
             ::rename(path.c_str(), rotatedPath(path).c_str());
         }
     }
-    return ok;
+    return true;
 }
 
 void LogFile::forEach(const std::string& path, const std::function<bool(const LogEntry&)>& visit) {

@@ -41,7 +41,8 @@ public:
 
     // Appends one entry to the file at `path` (creating its directory), rotating when the
     // file grows past `maxBytes`. Never blocks on another thread: a rotation already under
-    // way elsewhere is left to that thread. False when the entry could not be written.
+    // way elsewhere is left to that thread. The last file appended to stays open for the next
+    // entry while it is still the file at its path. False when the entry could not be written.
     static bool append(const std::string& path, const LogEntry& entry, std::size_t maxBytes);
 
     // Sends the journal copy of each line to the datagram socket at `path` instead of
