@@ -57,9 +57,9 @@ Value freshRoot() {
 // The roots this process last read or wrote, with the identity of the file they came from,
 // so that an unchanged file is not read and parsed again. Every write replaces the file by a
 // new one (rename), so a change by any writer, in this process or another, gives a new
-// identity. Roots are shared, never copied: a reader keeps the one it was given for as long
-// as it needs it, and a change takes the remembered root out (changing it in place when no
-// reader holds it) and puts the written one back. A handful of lists, of bounded size.
+// identity. Readers share the remembered root (and keep it for as long as they need it); a
+// change works on a copy taken out of the cache and puts the root it wrote back. A handful
+// of lists, of bounded size.
 class RootCache {
 public:
     struct Identity {
@@ -89,8 +89,8 @@ public:
         return nullptr;
     }
 
-    // Like find(), but the root leaves the cache, for the caller to change: the same object
-    // when no reader holds it, else a copy.
+    // Like find(), but the root leaves the cache, as a copy for the caller to change (readers
+    // may still hold the remembered one).
     std::shared_ptr<Value> take(const std::string& path, const Identity& identity) {
         std::shared_ptr<Value> taken;
         {
@@ -102,9 +102,7 @@ public:
             taken = std::move(it->root);
             entries_.erase(it);
         }
-        // Out of the cache, no new reader can get it: the count only falls from here.
-        if (taken.use_count() > 1) return std::make_shared<Value>(*taken);
-        return taken;
+        return std::make_shared<Value>(*taken);
     }
 
     void remember(const std::string& path, const Identity& identity, std::shared_ptr<Value> root) {

@@ -43,8 +43,16 @@ constexpr std::size_t kReportStackSize = 512 * 1024;
 
 std::atomic<bool> gInstalled{false};
 // Wakes the grace-period wait of installUnlessMainLoopDoes() once the handlers are installed.
-std::mutex gInstalledLock;
-std::condition_variable gInstalledChanged;
+// Never destroyed: the wait may still be under way while the process exits.
+struct InstalledSignal {
+    std::mutex m;
+    std::condition_variable changed;
+};
+
+InstalledSignal& installedSignal() {
+    static InstalledSignal* signal = new InstalledSignal;
+    return *signal;
+}
 std::atomic<QuillonUncaughtExceptionHandler::ReportHook> gReportHook{nullptr};
 
 bool onSmallAlternateStack() {
@@ -227,10 +235,10 @@ void InstallQuillonUncaughtExceptionHandler() {
         ::sigaction(signal, &action, nullptr);
     }
     {
-        std::lock_guard lock(gInstalledLock);
+        std::lock_guard lock(installedSignal().m);
         gInstalled.store(true);
     }
-    gInstalledChanged.notify_all();
+    installedSignal().changed.notify_all();
 }
 
 void QuillonHandleException(const platform::Exception& exception) {
@@ -431,8 +439,9 @@ void QuillonUncaughtExceptionHandler::installUnlessMainLoopDoes() {
     try {
         platform::DispatchQueue::global().async([] {
             {
-                std::unique_lock lock(gInstalledLock);
-                if (gInstalledChanged.wait_for(lock, std::chrono::duration<double>(kMainLoopInstallGraceSeconds),
+                InstalledSignal& installed = installedSignal();
+                std::unique_lock lock(installed.m);
+                if (installed.changed.wait_for(lock, std::chrono::duration<double>(kMainLoopInstallGraceSeconds),
                                                [] { return gInstalled.load(); }))
                     return;
             }

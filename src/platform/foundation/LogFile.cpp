@@ -114,18 +114,29 @@ bool forwardLines(const std::string& path, const std::function<bool(std::string_
 }
 
 constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
-std::mutex gJournalMutex;
-std::string gJournalSocket = kJournalSocket;  // a test points it elsewhere
-int gJournalDecision = -1;                    // -1 not yet decided, else 0 or 1
+
+// Where the journal copy goes, and whether it goes. Never destroyed: threads may log while
+// the process exits.
+struct JournalTarget {
+    std::mutex m;
+    std::string socket = kJournalSocket;  // a test points it elsewhere
+    int decision = -1;                    // -1 not yet decided, else 0 or 1
+};
+
+JournalTarget& journalTarget() {
+    static JournalTarget* target = new JournalTarget;
+    return *target;
+}
 
 // True when journald's socket exists and standard error is not already a journal stream.
 bool shouldSendToJournal(std::string& socketPath) {
-    std::lock_guard lock(gJournalMutex);
-    socketPath = gJournalSocket;
-    if (gJournalDecision < 0) {
-        gJournalDecision = [&] {
-            if (::access(gJournalSocket.c_str(), F_OK) != 0) return 0;
-            if (gJournalSocket != kJournalSocket) return 1;
+    JournalTarget& target = journalTarget();
+    std::lock_guard lock(target.m);
+    socketPath = target.socket;
+    if (target.decision < 0) {
+        target.decision = [&] {
+            if (::access(target.socket.c_str(), F_OK) != 0) return 0;
+            if (target.socket != kJournalSocket) return 1;
             const char* stream = std::getenv("JOURNAL_STREAM");
             if (stream == nullptr) return 1;
             unsigned long long dev = 0, ino = 0;
@@ -137,7 +148,7 @@ bool shouldSendToJournal(std::string& socketPath) {
                        : 1;
         }();
     }
-    return gJournalDecision == 1;
+    return target.decision == 1;
 }
 
 // One field in journald's native datagram format: "NAME=value\n", or, for a value holding a
@@ -186,9 +197,10 @@ std::string LogFile::senderName() {
 }
 
 void LogFile::setJournalSocketForTesting(const std::string& path) {
-    std::lock_guard lock(gJournalMutex);
-    gJournalSocket = path.empty() ? kJournalSocket : path;
-    gJournalDecision = -1;
+    JournalTarget& target = journalTarget();
+    std::lock_guard lock(target.m);
+    target.socket = path.empty() ? kJournalSocket : path;
+    target.decision = -1;
 }
 
 std::size_t LogFile::maxBytes() { return gMaxBytes.load(std::memory_order_relaxed); }

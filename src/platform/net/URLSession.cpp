@@ -30,6 +30,7 @@
 #include <chrono>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -336,7 +337,7 @@ struct URLSession::Impl {
     std::shared_ptr<DispatchQueue> callbacks = DispatchQueue::serial("com.quillon.urlsession.callbacks");
 
     // fork() handlers of the shared session (see below).
-    static inline Impl* forkImpl = nullptr;
+    static inline std::atomic<Impl*> forkImpl{nullptr};
     static void forkPrepare();
     static void forkParent();
     static void forkChild();
@@ -463,17 +464,17 @@ std::atomic<unsigned> gForkGeneration{0};
 
 void URLSession::Impl::forkPrepare()
 {
-    forkImpl->m.lock();
+    forkImpl.load(std::memory_order_acquire)->m.lock();
 }
 
 void URLSession::Impl::forkParent()
 {
-    forkImpl->m.unlock();
+    forkImpl.load(std::memory_order_acquire)->m.unlock();
 }
 
 void URLSession::Impl::forkChild()
 {
-    Impl* impl = forkImpl;
+    Impl* impl = forkImpl.load(std::memory_order_acquire);
     new (&impl->m) std::mutex;
     for (auto& transfer : impl->incoming)
         (void)transfer.release();
@@ -488,7 +489,7 @@ void URLSession::Impl::forkChild()
 
 URLSession::URLSession() : impl_(new Impl)
 {
-    Impl::forkImpl = impl_;
+    Impl::forkImpl.store(impl_, std::memory_order_release);
     ::pthread_atfork(Impl::forkPrepare, Impl::forkParent, Impl::forkChild);
 }
 

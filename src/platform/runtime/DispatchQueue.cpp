@@ -30,9 +30,18 @@ constexpr std::size_t kAltStackSize = 64 * 1024;
 constexpr int kGlobalWorkers = 4;
 constexpr auto kIdleExitSeconds = std::chrono::milliseconds(500);
 
-// Alternate signal stacks of threads that ended, for the next thread to take.
-std::mutex gSpareStacksLock;
-std::vector<void*> gSpareStacks;
+// Alternate signal stacks of threads that ended, for the next thread to take. Never
+// destroyed: detached threads may end while the process exits.
+struct SpareStacks {
+    std::mutex m;
+    std::vector<void*> stacks;
+};
+
+SpareStacks& spareStacks()
+{
+    static SpareStacks* spare = new SpareStacks;
+    return *spare;
+}
 thread_local void* ownAltStack = nullptr;
 thread_local bool altStackChecked = false;
 
@@ -275,10 +284,11 @@ void ensureAlternateSignalStack()
     // It is never released by us: a signal may arrive while the thread is ending.
     void* mem = nullptr;
     {
-        std::lock_guard lock(gSpareStacksLock);
-        if (!gSpareStacks.empty()) {
-            mem = gSpareStacks.back();
-            gSpareStacks.pop_back();
+        SpareStacks& spare = spareStacks();
+        std::lock_guard lock(spare.m);
+        if (!spare.stacks.empty()) {
+            mem = spare.stacks.back();
+            spare.stacks.pop_back();
         }
     }
     if (!mem)
@@ -308,8 +318,9 @@ void releaseAlternateSignalStack()
     off.ss_flags = SS_DISABLE;
     if (::sigaltstack(&off, nullptr) != 0)
         return;
-    std::lock_guard lock(gSpareStacksLock);
-    gSpareStacks.push_back(ownAltStack);
+    SpareStacks& spare = spareStacks();
+    std::lock_guard lock(spare.m);
+    spare.stacks.push_back(ownAltStack);
     ownAltStack = nullptr;
 }
 
