@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -54,11 +55,33 @@ Value freshRoot() {
     return root;
 }
 
+// A root as the cache keeps it, with the number of readers holding it: a change may work on
+// the remembered root itself only when none does.
+struct HeldRoot {
+    Value root;
+    std::atomic<int> readers{0};
+};
+
+// A reader's hold on a remembered root, released when the reader's pointer goes.
+struct Lease {
+    explicit Lease(std::shared_ptr<HeldRoot> h) : held(std::move(h)) { held->readers.fetch_add(1, std::memory_order_relaxed); }
+    ~Lease() { held->readers.fetch_sub(1, std::memory_order_release); }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    std::shared_ptr<HeldRoot> held;
+};
+
+// Counted as a reader from here on: made before the root can be found by a change.
+std::shared_ptr<const Value> leaseOf(std::shared_ptr<HeldRoot> held) {
+    auto lease = std::make_shared<Lease>(std::move(held));
+    return std::shared_ptr<const Value>(lease, &lease->held->root);
+}
+
 // The roots this process last read or wrote, with the identity of the file they came from,
 // so that an unchanged file is not read and parsed again. Every write replaces the file by a
 // new one (rename), so a change by any writer, in this process or another, gives a new
-// identity. Readers share the remembered root (and keep it for as long as they need it); a
-// change works on a copy taken out of the cache and puts the root it wrote back. A handful
+// identity. Readers share the remembered root for as long as they need it; a change takes it
+// out of the cache (a copy while readers hold it) and puts the root it wrote back. A handful
 // of lists, of bounded size.
 class RootCache {
 public:
@@ -85,39 +108,43 @@ public:
         std::unique_lock lock(mutex_, std::try_to_lock);  // never waits (the crash path)
         if (!lock.owns_lock()) return nullptr;
         for (const auto& e : entries_)
-            if (e.path == path && e.identity == identity) return e.root;
+            if (e.path == path && e.identity == identity) return leaseOf(e.held);
         return nullptr;
     }
 
-    // Like find(), but the root leaves the cache, as a copy for the caller to change (readers
-    // may still hold the remembered one).
-    std::shared_ptr<Value> take(const std::string& path, const Identity& identity) {
-        std::shared_ptr<Value> taken;
+    // Like find(), but the root leaves the cache for the caller to change: the remembered one
+    // when no reader holds it (none can take a hold once it is out), else a copy.
+    std::shared_ptr<HeldRoot> take(const std::string& path, const Identity& identity) {
+        std::shared_ptr<HeldRoot> taken;
         {
             std::unique_lock lock(mutex_, std::try_to_lock);
             if (!lock.owns_lock()) return nullptr;
             auto it = std::find_if(entries_.begin(), entries_.end(),
                                    [&](const Entry& e) { return e.path == path && e.identity == identity; });
             if (it == entries_.end()) return nullptr;
-            taken = std::move(it->root);
+            taken = std::move(it->held);
             entries_.erase(it);
         }
-        return std::make_shared<Value>(*taken);
+        // Acquire: what the last reader did with the root comes before the change.
+        if (taken->readers.load(std::memory_order_acquire) == 0) return taken;
+        auto copy = std::make_shared<HeldRoot>();
+        copy->root = taken->root;
+        return copy;
     }
 
-    void remember(const std::string& path, const Identity& identity, std::shared_ptr<Value> root) {
+    void remember(const std::string& path, const Identity& identity, std::shared_ptr<HeldRoot> held) {
         if (identity.size > kMaxFileBytes) return forget(path);
         std::unique_lock lock(mutex_, std::try_to_lock);
         if (!lock.owns_lock()) return;  // a stale entry never matches a replaced file
         for (auto& e : entries_) {
             if (e.path == path) {
                 e.identity = identity;
-                e.root = std::move(root);
+                e.held = std::move(held);
                 return;
             }
         }
         if (entries_.size() >= kMaxEntries) entries_.erase(entries_.begin());
-        entries_.push_back({path, identity, std::move(root)});
+        entries_.push_back({path, identity, std::move(held)});
     }
 
     void forget(const std::string& path) {
@@ -132,7 +159,7 @@ private:
     struct Entry {
         std::string path;
         Identity identity;
-        std::shared_ptr<Value> root;
+        std::shared_ptr<HeldRoot> held;
     };
     std::mutex mutex_;
     std::vector<Entry> entries_;
@@ -143,14 +170,21 @@ RootCache& rootCache() {
     return *cache;
 }
 
-bool writeRoot(const std::string& path, std::shared_ptr<Value> root, bool sync = true) {
+std::shared_ptr<HeldRoot> holding(Value root) {
+    auto held = std::make_shared<HeldRoot>();
+    held->root = std::move(root);
+    return held;
+}
+
+// Writes the root and remembers it; `held` is the caller's alone (taken, parsed or new).
+bool writeRoot(const std::string& path, std::shared_ptr<HeldRoot> held, bool sync = true) {
     const auto previous = RootCache::identityOf(path);
-    auto xml = platform::toXMLPropertyList(*root, previous ? static_cast<std::size_t>(previous->size) : 0);
+    auto xml = platform::toXMLPropertyList(held->root, previous ? static_cast<std::size_t>(previous->size) : 0);
     if (!xml) return false;
     struct stat written {};
     // A failed write leaves the old file, and so what is remembered of it, as it was.
     if (!platform::fs::writeAtomically(path, *xml, 0600, sync, &written)) return false;
-    rootCache().remember(path, RootCache::of(written), std::move(root));
+    rootCache().remember(path, RootCache::of(written), std::move(held));
     return true;
 }
 
@@ -161,51 +195,55 @@ std::shared_ptr<const Value> readRoot(const std::string& path, bool holdingLock)
 // store's lock, so a save made meanwhile by another user is never moved aside with it.
 std::shared_ptr<const Value> readRoot(const std::string& path) { return readRoot(path, false); }
 
-// The file parsed, remembered under the identity seen before reading (a replacement in
-// between gives the next read a new identity, so it reads again); nullptr when it cannot be
-// read or is not a dictionary.
-std::shared_ptr<Value> parseRoot(const std::string& path, const std::optional<RootCache::Identity>& identity,
-                                 bool remember) {
+// The file parsed; nullptr when it cannot be read or is not a dictionary.
+std::shared_ptr<HeldRoot> parseRoot(const std::string& path) {
     auto text = platform::fs::readFile(path);
     if (!text) return nullptr;
     auto root = platform::parseXMLPropertyList(*text);
     if (!root || !root->is_object()) return nullptr;
-    auto shared = std::make_shared<Value>(std::move(*root));
-    if (identity && remember) rootCache().remember(path, *identity, shared);
-    return shared;
+    return holding(std::move(*root));
 }
 
-// An unreadable root is moved aside and a fresh one written in its place (under the lock).
-std::shared_ptr<Value> replaceUnreadable(const std::string& path) {
+// An unreadable root is moved aside and a fresh one written in its place (under the lock);
+// the fresh root, not the remembered one.
+std::shared_ptr<HeldRoot> replaceUnreadable(const std::string& path) {
     if (!platform::fs::fileExists(path)) return nullptr;
     std::string aside = path + ".unreadable-" + platform::formatWholeSeconds(platform::now());
     platform::fs::renameFile(path, aside);
     platform::log("Quillon store: moved unreadable " + path + " aside to " + aside);
-    auto fresh = std::make_shared<Value>(freshRoot());
-    if (!writeRoot(path, fresh)) return nullptr;
-    return std::make_shared<Value>(*fresh);
+    if (!writeRoot(path, holding(freshRoot()))) return nullptr;
+    return holding(freshRoot());
 }
 
 std::shared_ptr<const Value> readRoot(const std::string& path, bool holdingLock) {
     const auto identity = RootCache::identityOf(path);
     if (identity)
         if (auto known = rootCache().find(path, *identity)) return known;
-    if (auto root = parseRoot(path, identity, true)) return root;
+    if (auto held = parseRoot(path)) {
+        if (!identity) return std::shared_ptr<const Value>(held, &held->root);
+        // Remembered under the identity seen before reading (a replacement in between gives
+        // the next read a new identity, so it reads again), and leased before a change can
+        // find it.
+        auto lease = leaseOf(held);
+        rootCache().remember(path, *identity, std::move(held));
+        return lease;
+    }
     if (!platform::fs::fileExists(path)) return nullptr;
     if (!holdingLock) {
         StoreLock lock(path);
         return readRoot(path, true);
     }
-    return replaceUnreadable(path);
+    auto fresh = replaceUnreadable(path);
+    return fresh ? std::shared_ptr<const Value>(fresh, &fresh->root) : nullptr;
 }
 
 // The root for a change, under the store's lock: the remembered one taken out of the cache,
 // or the file parsed (not remembered: the write that follows remembers what it wrote).
-std::shared_ptr<Value> rootForChange(const std::string& path) {
+std::shared_ptr<HeldRoot> rootForChange(const std::string& path) {
     const auto identity = RootCache::identityOf(path);
     if (identity)
         if (auto known = rootCache().take(path, *identity)) return known;
-    if (auto root = parseRoot(path, identity, false)) return root;
+    if (auto held = parseRoot(path)) return held;
     return replaceUnreadable(path);
 }
 
@@ -215,11 +253,11 @@ std::shared_ptr<Value> rootForChange(const std::string& path) {
 template <class F>
 bool changeRoot(const std::string& path, F&& change, bool sync = true) {
     StoreLock lock(path);
-    auto root = rootForChange(path);
-    if (!root) return false;
-    std::optional<bool> result = change(*root);
+    auto held = rootForChange(path);
+    if (!held) return false;
+    std::optional<bool> result = change(held->root);
     if (result) return *result;  // not written; the next reader parses the file again
-    return writeRoot(path, std::move(root), sync);
+    return writeRoot(path, std::move(held), sync);
 }
 
 // The queue's "datalist" when it is a non-empty array, else nullptr.

@@ -1,7 +1,7 @@
 // Dispatch queues on plain threads. The global queue's pool and each serial queue's worker
 // start on first use and are detached: they are never joined, and their state lives on the
 // heap so that nothing they touch is destroyed while the process exits. A worker left without
-// work for kIdleExitSeconds ends (a host that is not using the library keeps none of its
+// work for kIdleExit ends (a host that is not using the library keeps none of its
 // threads); the next task starts one again.
 //
 // fork(): the child has none of the workers. Every work list is locked across the fork, and
@@ -28,7 +28,7 @@ namespace {
 
 constexpr std::size_t kAltStackSize = 64 * 1024;
 constexpr int kGlobalWorkers = 4;
-constexpr auto kIdleExitSeconds = std::chrono::milliseconds(500);
+constexpr auto kIdleExit = std::chrono::milliseconds(500);
 
 // Alternate signal stacks of threads that ended, for the next thread to take. Never
 // destroyed: detached threads may end while the process exits.
@@ -168,7 +168,7 @@ void workerLoop(std::shared_ptr<Worklist> list, const void* owner)
                 first = false;
             }
             ++list->idle;
-            const bool woken = list->cv.wait_for(lock, kIdleExitSeconds,
+            const bool woken = list->cv.wait_for(lock, kIdleExit,
                                                  [&] { return !list->tasks.empty() || list->closed; });
             --list->idle;
             if (list->tasks.empty()) {
