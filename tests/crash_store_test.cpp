@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -216,6 +217,8 @@ TEST(CrashStore, FailedWritesAreReportedAsFailuresAndPermissionsArePrivate) {
     }
 }
 
+// Readers run meanwhile: a save may change the remembered list in place only when no reader
+// holds it, and every read sees a whole list.
 TEST(CrashStore, ConcurrentSaversLoseNothing) {
     auto& config = QuillonConfiguration::shareConfiguration();
     config.ic = 1000;
@@ -227,7 +230,21 @@ TEST(CrashStore, ConcurrentSaversLoseNothing) {
                 QuillonDataFileManager::fileManagerWith(path).saveReportData(payload(std::to_string(t * 100 + i)));
         });
     }
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 2; ++r) {
+        readers.emplace_back([&] {
+            while (!done.load()) {
+                const Value list = QuillonDataFileManager::fileManagerWith(path).getReportData();
+                if (list.is_array() && list.size() > 20) ++torn;
+            }
+        });
+    }
     for (auto& th : threads) th.join();
+    done.store(true);
+    for (auto& th : readers) th.join();
+    EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(QuillonDataFileManager::fileManagerWith(path).getCacheRecordCount(), 20);
     config.ic = 50;
 }
