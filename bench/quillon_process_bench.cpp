@@ -9,6 +9,8 @@
 //    figure is the kernel tearing such a process down).
 //
 // The benchmark re-runs its own executable as the child process (--child ...).
+#include "BenchProcess.h"
+#include "BenchRecords.h"
 #include "BenchTiming.h"
 #include "quillon/Quillon.h"
 #include "quillon/quillon.h"
@@ -25,9 +27,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -44,7 +44,11 @@
 
 namespace {
 
+using benchtiming::crashPayload;
+using benchtiming::median;
 using benchtiming::nowNs;
+using benchtiming::Run;
+using benchtiming::spawnAndWait;
 
 volatile int* gNull = nullptr;
 
@@ -83,36 +87,6 @@ int childCrash(const char* bundle, bool online, bool handlers, bool loaded = fal
 }
 
 // ---------------------------------------------------------------- parent side
-struct Run {
-    int status = 0;
-    std::int64_t spawned = 0, reaped = 0;
-    std::string out;
-};
-
-Run spawnAndWait(const std::vector<std::string>& argv, const std::string& outPath) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    Run r;
-    pid_t pid = -1;
-    r.spawned = nowNs();
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        r.status = -1;
-        return r;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    waitpid(pid, &r.status, 0);
-    r.reaped = nowNs();
-    r.out = testenv::HostProcess::readAll(outPath);
-    return r;
-}
-
-using benchtiming::median;
 
 struct Collector {
     std::unique_ptr<testenv::HostProcess> process;
@@ -168,23 +142,6 @@ void initFigures(const std::string& collectorHost) {
     std::printf("  ratio init cost / empty process: %.2f\n\n", empty > 0 ? init / empty : 0);
 }
 
-// A crash record of about 8 KB, as a 60-frame signal report is.
-platform::Value crashPayload(int i) {
-    platform::Value data = platform::dict();
-    data["name"] = "exception Signal";
-    std::string et = "Application received signal SIGSEGV\n";
-    for (int line = 0; line < 60; ++line)
-        et += platform::format("%-3d %-35s 0x%016lx 0x%016lx %s + %d\n", line, "libexample.so", 0x7f0000001000ul + line,
-                               0x1000ul + line, "example_function_name", line);
-    data["et"] = et;
-    data["tm"] = std::to_string(1700000000 + i);
-    platform::Value body = platform::dict();
-    body["data"] = data;
-    platform::Value p = platform::dict();
-    p["ac"] = "submit";
-    p["body"] = body;
-    return p;
-}
 
 // The bytes of a crash list holding 20 such records.
 std::string fullCrashList() {

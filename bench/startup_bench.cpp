@@ -8,12 +8,10 @@
 //  - the library's threads after the first second, while idle (goal <= 2).
 // The probes run from a bundle directory whose Info.plist points at a loopback collector, in
 // a home whose configuration was fetched by an earlier launch.
+#include "BenchProcess.h"
 #include "BenchTiming.h"
 #include "support/HostProcess.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,32 +32,15 @@ using benchtiming::nowNs;
 
 using benchtiming::median;
 
-// Runs the program to its end; the milliseconds from spawn to reaping, and its stdout and
-// the processor time it used (user + system, all its threads), which a loaded machine
-// disturbs less than the elapsed time.
+// Runs the program to its end; the milliseconds from spawn to reaping (-1 when it failed),
+// and its stdout and the processor time it used (user + system, all its threads), which a
+// loaded machine disturbs less than the elapsed time.
 double run(const std::vector<std::string>& argv, const std::string& outPath, std::string* out = nullptr,
            double* cpuMs = nullptr) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const std::int64_t start = nowNs();
-    const bool spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    if (!spawned) return -1;
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const double ms = (nowNs() - start) / 1e6;
-    if (cpuMs)
-        *cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    if (out) *out = testenv::HostProcess::readAll(outPath);
-    return (WIFEXITED(status) && WEXITSTATUS(status) == 0) ? ms : -1;
+    const benchtiming::Run r = benchtiming::spawnAndWait(argv, outPath);
+    if (cpuMs) *cpuMs = r.cpuMs;
+    if (out) *out = r.out;
+    return (WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) ? (r.reaped - r.spawned) / 1e6 : -1;
 }
 
 struct Memory {

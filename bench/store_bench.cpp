@@ -2,6 +2,7 @@
 // those 20 records to the loopback collector. The baseline beside them is the physical floor
 // of every store change: one atomic replace (temporary file, fsync, rename) of a file of the
 // same size.
+#include "BenchRecords.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Files.h"
 #include "platform/foundation/Logger.h"
@@ -17,26 +18,11 @@
 
 #include <future>
 
+using benchtiming::crashPayload;
 using platform::Value;
 
 namespace {
 
-Value crashPayload(int i) {
-    Value body = platform::dict();
-    Value data = platform::dict();
-    data["name"] = "exception Signal";
-    std::string et = "Application received signal SIGSEGV\n";
-    for (int line = 0; line < 60; ++line)
-        et += platform::format("%-3d %-35s 0x%016lx 0x%016lx %s + %d\n", line, "libexample.so", 0x7f0000001000ul + line,
-                               0x1000ul + line, "example_function_name", line);
-    data["et"] = et;
-    data["tm"] = std::to_string(1700000000 + i);
-    body["data"] = data;
-    Value p = platform::dict();
-    p["ac"] = "submit";
-    p["body"] = body;
-    return p;
-}
 
 void fillQueue(const QuillonDataFileManager& store) {
     store.delReportSuccessData();
