@@ -304,6 +304,23 @@ private:
     int port_ = 0;
 };
 
+// Seconds from a crash report reaching a server that never answers to the host's exit, with
+// the server's time-out "to" saved by an earlier run.
+double secondsFromReportToExit(std::int64_t to) {
+    testenv::Collector collector({"--answer", "noanswer"});
+    CrashHost host(collector.host());
+    saveServerTimeout(to);
+    testenv::HostProcess child(host.argv("segv"), host.outDir());
+    const bool arrived = waitForRecord(collector, [](const platform::Value& r) {
+        return platform::textOrEmpty(r, "ac") == "submit";
+    });
+    const auto seen = std::chrono::steady_clock::now();
+    const testenv::HostResult r = child.wait(30);
+    EXPECT_TRUE(arrived) << describe(r);
+    EXPECT_EQ(r.exitCode(), 246) << describe(r);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - seen).count();
+}
+
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -332,6 +349,15 @@ TEST(CrashHardeningTest, AServerThatNeverAnswersLeavesTheCrashStoredWithinTheBud
     testenv::HostResult r = host.run("segv");
     ASSERT_EQ(r.exitCode(), 246) << describe(r);
     ASSERT_EQ(CrashHost::storedCrashes(), 1) << describe(r);
+}
+
+TEST(CrashHardeningTest, TheServersTimeOutBoundsTheCrashTimeSend) {
+    // The send gives up after the server's one second, not the default three.
+    EXPECT_LT(secondsFromReportToExit(1), 2.0);
+    // Outside 1..600 seconds the default three hold.
+    const double fallback = secondsFromReportToExit(601);
+    EXPECT_GT(fallback, 2.0);
+    EXPECT_LT(fallback, 10.0);
 }
 
 TEST(CrashHardeningTest, AHostThatNeverRunsTheMainLoopIsStillCovered) {
