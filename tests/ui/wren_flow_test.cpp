@@ -113,9 +113,11 @@ std::size_t attachedCount(const std::shared_ptr<ui::View>& view, const std::shar
 
 TEST(WrenFlow, ShakeThresholdAndAlertButtons) {
     Flow flow(0, true);
-    EXPECT_EQ(flow.shake(2.2, 0, 0), nullptr);  // not strictly greater
+    // The threshold is the single-precision 2.2 widened; a sample of exactly that is not above it.
+    const double threshold = static_cast<double>(2.2f);
+    EXPECT_EQ(flow.shake(threshold, 0, 0), nullptr);
     EXPECT_EQ(flow.shake(1.5, 1.5, 9.0), nullptr);
-    auto alert = flow.shake(1.6, 1.6, 5.0);
+    auto alert = flow.shake(0, threshold + 1e-9, 0);
     ASSERT_NE(alert, nullptr);
     EXPECT_FALSE(flow.wc.isAccelerometerActive());
     EXPECT_FALSE(flow.wc.isRecordOperation());
@@ -133,7 +135,7 @@ TEST(WrenFlow, ShakeThresholdAndAlertButtons) {
     EXPECT_TRUE(flow.wc.isRecordOperation());
 
     // Switch-off: trigger stopped, delegate told; the foreground resumes sampling anyway.
-    alert = flow.shake(3.0, 0, 0);
+    alert = flow.shake(1.6, 1.6, 5.0);
     ASSERT_NE(alert, nullptr);
     alert->pressButton(3);
     EXPECT_FALSE(flow.wc.isAccelerometerActive());
