@@ -14,6 +14,7 @@
 #include <wren/Wren.h>
 
 #include <algorithm>
+#include <vector>
 
 using namespace quillon::ui;
 using platform::Value;
@@ -31,6 +32,18 @@ public:
         view()->addSubview(pay);
     }
 };
+
+// The quantisation table segments (DQT) of a JPEG, up to its scan: what its quality chose.
+std::vector<Bytes> quantisationTables(const Bytes& jpeg) {
+    std::vector<Bytes> tables;
+    for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
+        const std::size_t end = std::min(jpeg.size(), at + 2 + (std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3]));
+        if (jpeg[at + 1] == 0xDB) tables.emplace_back(jpeg.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                                                      jpeg.begin() + static_cast<std::ptrdiff_t>(end));
+        at = end;
+    }
+    return tables;
+}
 
 class FeedbackEndToEnd : public ::testing::Test {
 protected:
@@ -94,8 +107,12 @@ TEST_F(FeedbackEndToEnd, BugReportReachesTheCollectorWithImageTraceAndUserData) 
     const Value files = collector.files();
     ASSERT_EQ(files.size(), 1u);
     const auto jpeg = collector.get("/_collector/files/" + std::to_string(files[0]["id"].get<std::int64_t>()) + ".jpg");
-    const auto image = decodeImage(Bytes(jpeg.body.begin(), jpeg.body.end()));
+    const Bytes uploaded(jpeg.body.begin(), jpeg.body.end());
+    const auto image = decodeImage(uploaded);
     ASSERT_TRUE(image);
+    // Encoded at quality 0.1: the tables the toolkit's own encoder picks for 0.1.
+    ASSERT_FALSE(quantisationTables(uploaded).empty());
+    EXPECT_EQ(quantisationTables(uploaded), quantisationTables(encodeJPEG(*image, 0.1)));
     EXPECT_EQ(image->pixelWidth(), 750);
     EXPECT_EQ(image->pixelHeight(), 1334);
     int blue = 0;
