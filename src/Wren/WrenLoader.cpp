@@ -83,12 +83,7 @@ void WrenLoader::preload() {
         return;
     }
     preferences_.setEnabledShake(true);
-    if (WrenScreens* screens = loadedScreens(true)) {
-        screens->setPreferences(&preferences_);
-        screens->setDelegate(this);
-        screens->setDeviceInfoSource([] { return WrenDeviceInfo::deviceCurrentInfo(); });
-        screens->enabledMonitorShakeEvent(true);
-    }
+    if (WrenScreens* screens = loadedScreens(true)) screens->enabledMonitorShakeEvent(true);
 
     const std::string dir = platform::format("%s/%s", platform::fs::cachesDirectory().c_str(), "quillon");
     if (!platform::fs::fileExists(dir) && !platform::fs::createDirectories(dir)) {
@@ -162,10 +157,18 @@ void WrenLoader::windowControllerClosedShakeReport(WrenWindowController* /*contr
 WrenScreens* WrenLoader::loadedScreens(bool load) {
     WrenScreens* screens = screens_.load(std::memory_order_acquire);
     if (screens || !load) return screens;
+    std::lock_guard lock(screensMutex_);
+    screens = screens_.load(std::memory_order_acquire);
+    if (screens) return screens;
     // The UI library is mapped only now, when the on-screen flow starts.
     auto entry = reinterpret_cast<WrenScreens::EntryPoint>(platform::ui::loadToolkitSymbol(WrenScreens::kEntryPoint));
     if (!entry) return nullptr;
     screens = entry();
+    // Wired here, whichever call loads the screens first, so that no path starts a flow
+    // whose report has nowhere to go.
+    screens->setPreferences(&preferences_);
+    screens->setDelegate(this);
+    screens->setDeviceInfoSource([] { return WrenDeviceInfo::deviceCurrentInfo(); });
     screens_.store(screens, std::memory_order_release);
     return screens;
 }

@@ -56,7 +56,8 @@ public:
     void windowControllerClosedShakeReport(WrenWindowController* controller) override;
 
     // The on-screen flow (the window controller of the UI library), loading the library when
-    // `load` is set and it is not loaded yet. Null when it is not loaded or cannot be.
+    // `load` is set and it is not loaded yet, and then giving it the preferences, this loader
+    // as its delegate and the device-record source. Null when it is not loaded or cannot be.
     WrenScreens* loadedScreens(bool load);
     WrenPreferences& preferences() const { return preferences_; }
     WrenImgCloudManager& imgCloudManager() const { return *imgCloudManager_; }
@@ -86,6 +87,7 @@ private:
     String userInfo_;
 
     WrenPreferences& preferences_;
+    std::mutex screensMutex_;  // one loader of the screens at a time
     std::atomic<WrenScreens*> screens_{nullptr};
     std::shared_ptr<WrenImgCloudManager> imgCloudManager_;
     std::unique_ptr<WrenDataHandler> dataHandler_;
