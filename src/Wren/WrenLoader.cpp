@@ -139,15 +139,19 @@ void WrenLoader::feedbackWithMessage(const String& message, const void* /*userIn
     dataHandler_->reportData(report, WrenDeviceInfo::deviceCurrentInfo());
 }
 
-void WrenLoader::windowController(WrenWindowController* /*controller*/, const platform::Value& commitReportData,
+bool WrenLoader::windowController(WrenWindowController* /*controller*/, const platform::Value& commitReportData,
                                   const platform::Value& deviceInfo) {
-    if (commitReportData.is_null() || deviceInfo.is_null()) return;
+    if (commitReportData.is_null() || deviceInfo.is_null()) {
+        platform::log("[WRENSHAKE ERROR] feedback without a report or a device record is dropped.");
+        return false;
+    }
     platform::Value report = commitReportData;
     {
         std::lock_guard lock(mutex_);
         if (!userData_.empty()) report["userData"] = userData_;
     }
     dataHandler_->reportData(report, deviceInfo);
+    return true;
 }
 
 void WrenLoader::windowControllerClosedShakeReport(WrenWindowController* /*controller*/) {

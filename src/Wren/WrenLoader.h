@@ -50,8 +50,9 @@ public:
     // calling thread and without the user data. An absent or empty message does nothing.
     void feedbackWithMessage(const String& message, const void* userInfo);
 
-    // Adds the user data (when there is any) and submits the report.
-    void windowController(WrenWindowController* controller, const platform::Value& commitReportData,
+    // Adds the user data (when there is any) and submits the report; false when it is
+    // dropped (no report or no device record).
+    bool windowController(WrenWindowController* controller, const platform::Value& commitReportData,
                           const platform::Value& deviceInfo) override;
     void windowControllerClosedShakeReport(WrenWindowController* controller) override;
 
