@@ -183,7 +183,7 @@ TEST(WrenFlow, FeedbackButtonsPresentTheEditScreenAndSubmitOnce) {
     const double faded = ui::mediaTime();
     EXPECT_GE(faded - opened, 0.25);
     ASSERT_TRUE(runUntil([&] { return flash->superview() == nullptr; }));
-    EXPECT_GE(ui::mediaTime() - faded, 0.28);
+    EXPECT_GE(ui::mediaTime() - faded, 0.2);  // 0.3 s, less what polling adds to `faded`
     ASSERT_EQ(WrenWindowController::topViewController(flow.root), edit);
     // The screenshot is the host screen at the screen's scale.
     ASSERT_NE(edit->originalImage(), nullptr);
