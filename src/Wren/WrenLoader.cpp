@@ -83,12 +83,7 @@ void WrenLoader::preload() {
         return;
     }
     preferences_.setEnabledShake(true);
-    if (WrenScreens* screens = loadedScreens(true)) {
-        screens->setPreferences(&preferences_);
-        screens->setDelegate(this);
-        screens->setDeviceInfoSource([] { return WrenDeviceInfo::deviceCurrentInfo(); });
-        screens->enabledMonitorShakeEvent(true);
-    }
+    if (WrenScreens* screens = loadedScreens(true)) screens->enabledMonitorShakeEvent(true);
 
     const std::string dir = platform::format("%s/%s", platform::fs::cachesDirectory().c_str(), "quillon");
     if (!platform::fs::fileExists(dir) && !platform::fs::createDirectories(dir)) {
@@ -144,15 +139,19 @@ void WrenLoader::feedbackWithMessage(const String& message, const void* /*userIn
     dataHandler_->reportData(report, WrenDeviceInfo::deviceCurrentInfo());
 }
 
-void WrenLoader::windowController(WrenWindowController* /*controller*/, const platform::Value& commitReportData,
+bool WrenLoader::windowController(WrenWindowController* /*controller*/, const platform::Value& commitReportData,
                                   const platform::Value& deviceInfo) {
-    if (commitReportData.is_null() || deviceInfo.is_null()) return;
+    if (commitReportData.is_null() || deviceInfo.is_null()) {
+        platform::log("[WRENSHAKE ERROR] feedback without a report or a device record is dropped.");
+        return false;
+    }
     platform::Value report = commitReportData;
     {
         std::lock_guard lock(mutex_);
         if (!userData_.empty()) report["userData"] = userData_;
     }
     dataHandler_->reportData(report, deviceInfo);
+    return true;
 }
 
 void WrenLoader::windowControllerClosedShakeReport(WrenWindowController* /*controller*/) {
@@ -162,10 +161,18 @@ void WrenLoader::windowControllerClosedShakeReport(WrenWindowController* /*contr
 WrenScreens* WrenLoader::loadedScreens(bool load) {
     WrenScreens* screens = screens_.load(std::memory_order_acquire);
     if (screens || !load) return screens;
+    std::lock_guard lock(screensMutex_);
+    screens = screens_.load(std::memory_order_acquire);
+    if (screens) return screens;
     // The UI library is mapped only now, when the on-screen flow starts.
     auto entry = reinterpret_cast<WrenScreens::EntryPoint>(platform::ui::loadToolkitSymbol(WrenScreens::kEntryPoint));
     if (!entry) return nullptr;
     screens = entry();
+    // Wired here, whichever call loads the screens first, so that no path starts a flow
+    // whose report has nowhere to go.
+    screens->setPreferences(&preferences_);
+    screens->setDelegate(this);
+    screens->setDeviceInfoSource([] { return WrenDeviceInfo::deviceCurrentInfo(); });
     screens_.store(screens, std::memory_order_release);
     return screens;
 }

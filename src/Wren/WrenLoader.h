@@ -50,13 +50,15 @@ public:
     // calling thread and without the user data. An absent or empty message does nothing.
     void feedbackWithMessage(const String& message, const void* userInfo);
 
-    // Adds the user data (when there is any) and submits the report.
-    void windowController(WrenWindowController* controller, const platform::Value& commitReportData,
+    // Adds the user data (when there is any) and submits the report; false when it is
+    // dropped (no report or no device record).
+    bool windowController(WrenWindowController* controller, const platform::Value& commitReportData,
                           const platform::Value& deviceInfo) override;
     void windowControllerClosedShakeReport(WrenWindowController* controller) override;
 
     // The on-screen flow (the window controller of the UI library), loading the library when
-    // `load` is set and it is not loaded yet. Null when it is not loaded or cannot be.
+    // `load` is set and it is not loaded yet, and then giving it the preferences, this loader
+    // as its delegate and the device-record source. Null when it is not loaded or cannot be.
     WrenScreens* loadedScreens(bool load);
     WrenPreferences& preferences() const { return preferences_; }
     WrenImgCloudManager& imgCloudManager() const { return *imgCloudManager_; }
@@ -86,6 +88,7 @@ private:
     String userInfo_;
 
     WrenPreferences& preferences_;
+    std::mutex screensMutex_;  // one loader of the screens at a time
     std::atomic<WrenScreens*> screens_{nullptr};
     std::shared_ptr<WrenImgCloudManager> imgCloudManager_;
     std::unique_ptr<WrenDataHandler> dataHandler_;

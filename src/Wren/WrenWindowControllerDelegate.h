@@ -11,9 +11,12 @@ public:
     virtual ~WrenWindowControllerDelegate() = default;
     // The user submitted feedback. The report holds "modifiedImageData" (JPEG bytes),
     // "commentText", "contactText" and "operation" (array of strings); a null report or
-    // device record means there is nothing to send.
-    virtual void windowController(WrenWindowController* controller, const platform::Value& commitReportData,
-                                  const platform::Value& deviceInfo) {}
+    // device record means there is nothing to send. True when the report was taken for
+    // sending (or caching); the "sent" prompt shows only then.
+    virtual bool windowController(WrenWindowController* controller, const platform::Value& commitReportData,
+                                  const platform::Value& deviceInfo) {
+        return false;
+    }
     // The user switched shake feedback off from the alert.
     virtual void windowControllerClosedShakeReport(WrenWindowController* controller) {}
 };

@@ -56,12 +56,14 @@ protected:
         link = testenv::useLink(testenv::Link::WiFi);
         WrenConfig config = WrenConfig::defaultConfig();
         config.reportOnlyWIFI = false;
+        config.enabledReportUI = reportUIAtStart;
         Wren::init("e2e-app-key", config);
         Wren::setUserData("household", "ledger");
         run(0.1);  // the feedback side starts (and hooks the screens) before the host's first screen
         window = std::make_shared<Window>();
         window->setRootViewController(std::make_shared<InvoiceViewController>());
         window->makeKeyAndVisible();
+        if (!reportUIAtStart) Wren::enabledShakeReport(true);
         run(0.2);
     }
     void TearDown() override { platform::setReachabilitySource(nullptr); }
@@ -82,6 +84,7 @@ protected:
                "tap 355 42\nwait 0.5\n";
     }
 
+    bool reportUIAtStart = true;
     testenv::Collector collector;
     std::shared_ptr<testenv::LinkFlags> link;
     std::shared_ptr<Window> window;
@@ -140,6 +143,22 @@ TEST_F(FeedbackEndToEnd, OfflineSuggestionIsCachedAndSentAtTheNextStart) {
     const Value& data = feedback[0]["body"]["messages"][0]["data"];
     EXPECT_EQ(data["type"], "FEEDBACK");
     EXPECT_EQ(data["message"], "付款按钮点了没反应");
+}
+
+// Started without the report UI, switched on later: the screens are wired as at a start with it.
+class LateShakeReport : public FeedbackEndToEnd {
+protected:
+    LateShakeReport() { reportUIAtStart = false; }
+};
+
+TEST_F(LateShakeReport, BugReportReachesTheCollector) {
+    play(giveFeedback(2));
+    const Value feedback = collector.waitForFeedback(1);
+    ASSERT_EQ(feedback.size(), 1u);
+    const Value& data = feedback[0]["body"]["messages"][0]["data"];
+    EXPECT_EQ(data["type"], "PROBLEM");
+    EXPECT_EQ(data["message"], "付款按钮点了没反应");
+    EXPECT_EQ(data["contact"], "qa@example.com");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "platform/foundation/Files.h"
 #include "platform/runtime/ObjectRuntime.h"
 #include "platform/runtime/RunLoop.h"
+#include "platform/ui/MethodTables.h"
 #include "support/TestEnv.h"
 #include "wren/Wren.h"
 
@@ -51,14 +52,7 @@ void expectNear(const ui::Rect& a, const ui::Rect& b) {
 
 void runFor(double seconds) { platform::RunLoop::main().runFor(seconds); }
 
-class SettingsViewController : public ui::ViewController {
-public:
-    void viewWillAppear(bool animated) override {
-        lastAnimated = animated;
-        ui::ViewController::viewWillAppear(animated);
-    }
-    bool lastAnimated = false;
-};
+class SettingsViewController : public ui::ViewController {};
 
 class WrenTestView : public ui::View {
 public:
@@ -66,9 +60,10 @@ public:
 };
 
 struct Delegate : WrenWindowControllerDelegate {
-    void windowController(WrenWindowController*, const Value& report, const Value& device) override {
+    bool windowController(WrenWindowController*, const Value& report, const Value& device) override {
         reports.push_back(report);
         devices.push_back(device);
+        return true;
     }
     void windowControllerClosedShakeReport(WrenWindowController*) override { ++closed; }
     std::vector<Value> reports, devices;
@@ -107,6 +102,28 @@ std::size_t attachedCount(const std::shared_ptr<ui::View>& view, const std::shar
     std::size_t n = 0;
     for (const auto& r : view->gestureRecognizers()) n += r == g;
     return n;
+}
+
+void play(const std::string& script) {
+    bool done = false;
+    ASSERT_TRUE(ui::EventScript::play(script, "flow", [&] { done = true; }));
+    ASSERT_TRUE(runUntil([&] { return done; }, 10.0));
+}
+
+bool sentPromptShown(const std::shared_ptr<ui::ViewController>& host) {
+    for (const auto& v : host->view()->subviews())
+        if (std::dynamic_pointer_cast<WrenReportPromptView>(v)) return true;
+    return false;
+}
+
+// Shakes, presses the alert's bug button and waits for the edit screen.
+std::shared_ptr<WrenUISnapshotEditController> openEditScreen(Flow& flow) {
+    auto alert = flow.shake(3.0, 0, 0);
+    if (!alert) return nullptr;
+    alert->pressButton(2);
+    auto edit = flow.wc.snapshotEditController();
+    if (!runUntil([&] { return edit && WrenWindowController::topViewController(flow.root) == edit; })) return nullptr;
+    return edit;
 }
 
 }  // namespace
@@ -154,17 +171,25 @@ TEST(WrenFlow, FeedbackButtonsPresentTheEditScreenAndSubmitOnce) {
     Flow flow;
     auto alert = flow.shake(3.0, 0, 0);
     ASSERT_NE(alert, nullptr);
+    const double opened = ui::mediaTime();
     alert->pressButton(1);
     EXPECT_EQ(flow.prefs.feedbackType(), 2);
     auto edit = flow.wc.snapshotEditController();
     ASSERT_NE(edit, nullptr);
-    ASSERT_TRUE(runUntil([&] { return WrenWindowController::topViewController(flow.root) == edit; }));
-    // The screenshot is the host screen at the screen's scale; a white flash covers the editor.
+    // A white flash over the whole editor: in at once, out after 0.25 s, gone 0.3 s after that.
+    const auto flash = edit->view()->subviews().back();
+    EXPECT_EQ(flash->backgroundColor(), ui::Color::whiteColor());
+    expectNear(flash->frame(), edit->view()->bounds());
+    EXPECT_EQ(flash->alpha(), 1.0);
+    ASSERT_TRUE(runUntil([&] { return flash->alpha() == 0.0; }));
+    const double faded = ui::mediaTime();
+    EXPECT_GE(faded - opened, 0.25);
+    ASSERT_TRUE(runUntil([&] { return flash->superview() == nullptr; }));
+    EXPECT_GE(ui::mediaTime() - faded, 0.2);  // 0.3 s, less what polling adds to `faded`
+    ASSERT_EQ(WrenWindowController::topViewController(flow.root), edit);
+    // The screenshot is the host screen at the screen's scale.
     ASSERT_NE(edit->originalImage(), nullptr);
     EXPECT_EQ(edit->originalImage()->pixelWidth(), 750);
-    const auto& subviews = edit->view()->subviews();
-    EXPECT_TRUE(std::any_of(subviews.begin(), subviews.end(),
-                            [](const auto& v) { return v->backgroundColor() == ui::Color::whiteColor(); }));
 
     // A pen event restarts sampling and the trace, and the screen stays.
     flow.wc.snapshotEditController(edit.get(), 10);
@@ -173,6 +198,8 @@ TEST(WrenFlow, FeedbackButtonsPresentTheEditScreenAndSubmitOnce) {
     EXPECT_EQ(flow.wc.snapshotEditController(), edit);
 
     flow.wc.appendOperationRecord("tap:Marker");
+    edit->commentView()->setText("合计不对");
+    edit->contactView()->setText("qa@example.com");
     flow.wc.snapshotEditController(edit.get(), 0);
     ASSERT_EQ(flow.delegate.reports.size(), 1u);
     const Value& report = flow.delegate.reports[0];
@@ -180,8 +207,8 @@ TEST(WrenFlow, FeedbackButtonsPresentTheEditScreenAndSubmitOnce) {
     ASSERT_GT(jpeg.size(), 2u);
     EXPECT_EQ(jpeg[0], 0xFF);
     EXPECT_EQ(jpeg[1], 0xD8);
-    EXPECT_TRUE(report["commentText"].is_string());
-    EXPECT_TRUE(report["contactText"].is_string());
+    EXPECT_EQ(report["commentText"], "合计不对");
+    EXPECT_EQ(report["contactText"], "qa@example.com");
     // Screen records reach the trace from a background queue, so the marker need not be last.
     const auto& ops = report["operation"];
     EXPECT_TRUE(std::any_of(ops.begin(), ops.end(),
@@ -190,13 +217,8 @@ TEST(WrenFlow, FeedbackButtonsPresentTheEditScreenAndSubmitOnce) {
 
     // Dismissed, then the "sent" prompt in the host screen for a second.
     ASSERT_TRUE(runUntil([&] { return flow.wc.snapshotEditController() == nullptr; }));
-    auto findPrompt = [&] {
-        for (const auto& v : flow.root->view()->subviews())
-            if (std::dynamic_pointer_cast<WrenReportPromptView>(v)) return true;
-        return false;
-    };
-    EXPECT_TRUE(runUntil(findPrompt, 0.5));
-    EXPECT_TRUE(runUntil([&] { return !findPrompt(); }, 3.0));
+    EXPECT_TRUE(runUntil([&] { return sentPromptShown(flow.root); }, 0.5));
+    EXPECT_TRUE(runUntil([&] { return !sentPromptShown(flow.root); }, 3.0));
     EXPECT_EQ(flow.delegate.reports.size(), 1u);
 }
 
@@ -212,7 +234,7 @@ TEST(WrenFlow, BackSendsNothingAndSubmitWaitsBoundedForTheDeviceRecord) {
     ASSERT_TRUE(runUntil([&] { return flow.wc.snapshotEditController() == nullptr; }));
     runFor(0.2);
     EXPECT_TRUE(flow.delegate.reports.empty());
-    for (const auto& v : flow.root->view()->subviews()) EXPECT_FALSE(std::dynamic_pointer_cast<WrenReportPromptView>(v));
+    EXPECT_FALSE(sentPromptShown(flow.root));
 
     // A slow device record is waited for; one slower than the bound is not.
     for (double delay : {0.3, 1.6}) {
@@ -262,6 +284,64 @@ TEST(WrenFlow, SwipeRecogniserAttachedOnceAndOnAppearingScreens) {
 
     flow.wc.switchWayOfFeedback(3);
     EXPECT_FALSE(flow.wc.isAccelerometerActive());
+}
+
+TEST(WrenFlow, NoSecondFlowWhileOneIsOnScreenAndEventsActOnTheirSender) {
+    Flow flow;
+    auto alert = flow.shake(3.0, 0, 0);
+    ASSERT_NE(alert, nullptr);
+    flow.wc.swipeGestureAction();
+    runFor(0.05);
+    EXPECT_EQ(ui::AlertView::visibleAlert(), alert);
+    alert->pressButton(2);
+    auto edit = flow.wc.snapshotEditController();
+    ASSERT_TRUE(runUntil([&] { return WrenWindowController::topViewController(flow.root) == edit; }));
+    // Note restarts the accelerometer; a shake over the edit screen then opens nothing, and
+    // Back leaves the edit screen.
+    play("tap 20 400\nwait 0.3\ntap 187 645\nwait 0.3\nshake\nwait 0.3\n");
+    EXPECT_EQ(ui::AlertView::visibleAlert(), nullptr);
+    play("tap 20 42\n");
+    EXPECT_TRUE(runUntil([&] { return WrenWindowController::topViewController(flow.root) == flow.root; }));
+    EXPECT_EQ(flow.wc.snapshotEditController(), nullptr);
+
+    // An edit screen other than the stored one is closed by its own Back all the same.
+    auto other = std::make_shared<WrenUISnapshotEditController>();
+    other->setDelegate(&flow.wc);
+    flow.root->presentViewController(other, false, nullptr);
+    flow.wc.snapshotEditController(other.get(), 1);
+    EXPECT_TRUE(runUntil([&] { return flow.root->presentedViewController() == nullptr; }));
+}
+
+TEST(WrenFlow, ReportThatGoesNowhereShowsNoSentPrompt) {
+    Flow flow;
+    // No delegate, or the loader with no device record (which it drops).
+    for (WrenWindowControllerDelegate* delegate : {static_cast<WrenWindowControllerDelegate*>(nullptr),
+                                                   static_cast<WrenWindowControllerDelegate*>(&WrenLoader::sharedInstance())}) {
+        flow.wc.setDelegate(delegate);
+        flow.wc.setDeviceInfoSource(nullptr);
+        auto edit = openEditScreen(flow);
+        ASSERT_NE(edit, nullptr);
+        flow.wc.snapshotEditController(edit.get(), 0);
+        ASSERT_TRUE(runUntil([&] { return flow.wc.snapshotEditController() == nullptr; }));
+        EXPECT_FALSE(runUntil([&] { return sentPromptShown(flow.root); }, 0.5));
+    }
+}
+
+TEST(WrenFlow, SwipeReArmedOnThePresentedScreen) {
+    Flow flow(1, true);
+    auto swipe = flow.wc.swipeGesture();
+    auto next = std::make_shared<SettingsViewController>();
+    flow.root->presentViewController(next, false, nullptr);
+    ASSERT_TRUE(runUntil([&] { return attachedCount(next->view(), swipe) == 1; }));
+    // Accidental twice: the swipe on the screen that shows opens the alert each time.
+    for (int button : {0, 0, 3}) {
+        play("swipe up 3\n");
+        auto alert = ui::AlertView::visibleAlert();
+        ASSERT_NE(alert, nullptr) << button;
+        ASSERT_TRUE(alert->pressButton(button));
+    }
+    // Switched off: the recogniser is gone from the screen that shows.
+    EXPECT_EQ(attachedCount(next->view(), swipe), 0u);
 }
 
 TEST(WrenFlow, LoaderStartsTheTriggerOnlyWithTheReportUI) {
@@ -322,13 +402,32 @@ TEST(WrenTrace, TapsScreensLimitPausesAndTimeStamps) {
     EXPECT_EQ(trace.front(), "2016-12-07 10:15:02 tap:N49");
 }
 
-TEST(WrenTrace, HostSubclassKeepsTheAnimatedFlagAndTopControllerFollowsPresentation) {
+TEST(WrenTrace, FeedbackScreensTapsStayOutAfterToolEvents) {
     Flow flow;
+    ASSERT_NE(openEditScreen(flow), nullptr);
+    // Note switches recording back on; then the comment field, the contact field and the mask.
+    play("tap 20 400\nwait 0.3\ntap 187 645\nwait 0.5\ntap 187 150\ntap 187 250\ntap 187 500\n");
+    EXPECT_TRUE(flow.wc.isRecordOperation());
+    for (const auto& entry : flow.wc.operationRecord()) EXPECT_EQ(entry.find(" tap:"), std::string::npos) << entry;
+}
+
+TEST(WrenTrace, OriginalCallbackGetsTheAnimatedFlagAndTopControllerFollowsPresentation) {
+    Flow flow;
+    // What the original viewWillAppear: (kept under its renamed selector) receives.
+    static std::vector<bool> flags;
+    using platform::ObjectRuntime;
+    const std::string renamed = QNHookInstaller::getReplacementMethod(ui::kViewWillAppearSelector);
+    void (*record)(ui::Object&, bool) = [](ui::Object&, bool animated) { flags.push_back(animated); };
+    platform::Imp original =
+        ObjectRuntime::replaceMethod(ui::kViewControllerClass, renamed, platform::toImp(record), "v@:B");
+    ASSERT_NE(original, nullptr);
     auto next = std::make_shared<SettingsViewController>();
     flow.root->presentViewController(next, true, nullptr);
-    EXPECT_TRUE(next->lastAnimated);
     EXPECT_EQ(WrenWindowController::topViewController(flow.root), next);
     EXPECT_EQ(WrenWindowController::topViewController(nullptr), nullptr);
+    next->dismissViewController(false, nullptr);
+    ObjectRuntime::replaceMethod(ui::kViewControllerClass, renamed, original, "v@:B");
+    EXPECT_EQ(flags, (std::vector<bool>{true, false}));
 }
 
 TEST(QNHookInstallerTest, MissingMethodsAndSecondInstallation) {

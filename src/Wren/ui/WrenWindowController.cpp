@@ -56,7 +56,7 @@ void WrenWindowController::setClockForTesting(double (*clock)()) { gClock.store(
 
 void WrenWindowController::setPreferences(WrenPreferences* preferences) { preferences_.store(preferences); }
 
-void WrenWindowController::setDelegate(WrenWindowControllerDelegate* delegate) { delegate_ = delegate; }
+void WrenWindowController::setDelegate(WrenWindowControllerDelegate* delegate) { delegate_.store(delegate); }
 
 void WrenWindowController::setDeviceInfoSource(std::function<platform::Value()> source) {
     std::lock_guard lock(deviceInfoMutex_);
@@ -90,7 +90,7 @@ void WrenWindowController::enabledMonitorShakeEvent(bool enabled) {
         switchWayOfFeedback(wayOfFeedback());
     } else {
         stopAccelerometer();
-        removeSwipeGesture(currentViewController());
+        removeSwipeGesture(topViewController(currentViewController()));
     }
 }
 
@@ -100,7 +100,8 @@ void WrenWindowController::switchWayOfFeedback(std::int64_t way) {
         startAccelerometer();
     } else if (way == 1 || way == 2) {
         swipeGesture_->setDirection(way == 1 ? kSwipeUp : kSwipeDown);
-        addSwipeGesture(currentViewController());
+        // On the screen that shows: a presented one covers the root's view.
+        addSwipeGesture(topViewController(currentViewController()));
     }
 }
 
@@ -129,12 +130,20 @@ void WrenWindowController::swipeGestureAction() { showAlertView(); }
 
 // ---------------------------------------------------------------- alert
 
+bool WrenWindowController::isFlowOnScreen() const {
+    std::shared_ptr<ui::AlertView> alert = alert_.lock();
+    return (alert && alert->isVisible()) || snapshotEditController_;
+}
+
 void WrenWindowController::showAlertView() {
+    // One flow at a time: a shake or a swipe over the alert or an edit screen opens nothing.
+    if (isFlowOnScreen()) return;
     std::vector<std::string> others{"我要提建议", "我要反馈Bug"};
     WrenPreferences* preferences = preferences_.load();
     if (preferences && preferences->showCloseFeedbackOption()) others.emplace_back("关闭摇一摇反馈");
     auto alert = std::make_shared<ui::AlertView>("反馈问题", "摇一摇即可向开发者反馈问题", this, "不小心摇了一下", others);
     alert_ = alert;
+    markOwnView(alert);
     // The alert keeps itself alive while it is on screen.
     alert->show();
     isRecordOperation_.store(false);
@@ -144,11 +153,7 @@ void WrenWindowController::alertView(ui::AlertView& alert, std::int64_t buttonIn
     const std::int64_t way = wayOfFeedback();
     switch (buttonIndex) {
     case 0:
-        if (way == 0)
-            startAccelerometer();
-        else if (way == 1 || way == 2)
-            addSwipeGesture(currentViewController());
-        isRecordOperation_.store(true);
+        rearmTrigger();
         break;
     case 1:
     case 2:
@@ -160,12 +165,21 @@ void WrenWindowController::alertView(ui::AlertView& alert, std::int64_t buttonIn
         if (way == 0)
             stopAccelerometer();
         else if (way == 1 || way == 2)
-            removeSwipeGesture(currentViewController());
-        if (delegate_) delegate_->windowControllerClosedShakeReport(this);
+            removeSwipeGesture(topViewController(currentViewController()));
+        if (WrenWindowControllerDelegate* delegate = delegate_.load()) delegate->windowControllerClosedShakeReport(this);
         break;
     default:
         break;
     }
+}
+
+void WrenWindowController::rearmTrigger() {
+    const std::int64_t way = wayOfFeedback();
+    if (way == 0)
+        startAccelerometer();
+    else if (way == 1 || way == 2)
+        addSwipeGesture(topViewController(currentViewController()));
+    isRecordOperation_.store(true);
 }
 
 // ---------------------------------------------------------------- device record
@@ -203,16 +217,21 @@ void WrenWindowController::snapshotAndShowEditController() {
     // A host that opened its window after the flow started still gets its screenshot.
     if (!window) window = chooseWindow();
     std::shared_ptr<ui::ViewController> top = topViewController(window ? window->rootViewController() : nullptr);
+    if (!top) {
+        // Nothing to present from: the flow ends here rather than wait for an edit screen
+        // that never shows.
+        rearmTrigger();
+        return;
+    }
     std::shared_ptr<ui::Image> image = WrenUIScreenSnapshot::screenSnapshotByTopController(top);
     const ui::Rect frame = ui::Screen::main().applicationFrame();
-
     auto edit = std::make_shared<WrenUISnapshotEditController>();
     snapshotEditController_ = edit;
     edit->setDelegate(this);
     edit->showWithImage(image);
     edit->updateViewSize(frame.size.width, frame.size.height + frame.origin.y);
+    markOwnView(edit->view());
     showFlashInView(edit->view());
-    if (!top) return;
     top->presentViewController(edit, false, [edit] {
         platform::log(
             "[WRENSHAKE INFO] presentViewController presentViewController:snapshotEditController animated: completion");
@@ -242,8 +261,10 @@ void WrenWindowController::snapshotEditController(WrenUISnapshotEditController* 
     startAccelerometer();
     isRecordOperation_.store(true);
     toolsBarEvent_ = event;
-    std::shared_ptr<WrenUISnapshotEditController> edit = snapshotEditController_;
-    if (!edit || edit.get() != controller) return;
+    if (!controller) return;
+    // The screen that sent the event is the one acted on, stored or not.
+    auto edit = std::static_pointer_cast<WrenUISnapshotEditController>(controller->weak_from_this().lock());
+    if (!edit) return;
     if (event == 0) {
         std::shared_ptr<ui::Image> image = edit->modifiedImage();
         platform::Bytes jpeg;
@@ -255,19 +276,23 @@ void WrenWindowController::snapshotEditController(WrenUISnapshotEditController* 
         platform::Value operation = platform::array();
         for (const std::string& entry : operationRecord()) operation.push_back(entry);
         report["operation"] = std::move(operation);
-        if (delegate_) delegate_->windowController(this, report, waitForDeviceInfo());
-        dismiss(edit);
+        WrenWindowControllerDelegate* delegate = delegate_.load();
+        const bool taken = delegate && delegate->windowController(this, report, waitForDeviceInfo());
+        // The tester is told it was sent only when it is on its way.
+        if (!taken) platform::log("[WRENSHAKE ERROR] feedback was not taken for sending.");
+        dismiss(edit, taken);
     } else if (event == 1) {
-        dismiss(edit);
+        dismiss(edit, false);
     }
 }
 
-void WrenWindowController::dismiss(const std::shared_ptr<WrenUISnapshotEditController>& controller) {
+void WrenWindowController::dismiss(const std::shared_ptr<WrenUISnapshotEditController>& controller, bool sent) {
     if (!controller) return;
-    controller->dismissViewController(false, [this] {
+    std::weak_ptr<WrenUISnapshotEditController> weak = controller;
+    controller->dismissViewController(false, [this, weak, sent] {
         platform::log("[WRENSHAKE INFO] snapshotEditController dismissViewControllerAnimated: completion");
-        snapshotEditController_.reset();
-        if (toolsBarEvent_ != 0) return;
+        if (snapshotEditController_ == weak.lock()) snapshotEditController_.reset();
+        if (!sent) return;
         std::shared_ptr<ui::Window> window = appWindow_.lock();
         std::shared_ptr<ui::ViewController> top = topViewController(window ? window->rootViewController() : nullptr);
         if (!top) return;
@@ -300,6 +325,23 @@ bool WrenWindowController::findGesture(const std::shared_ptr<ui::GestureRecogniz
     if (!gesture || !view) return false;
     for (const auto& attached : view->gestureRecognizers())
         if (attached == gesture) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------- the library's own views
+
+void WrenWindowController::markOwnView(const std::shared_ptr<ui::View>& view) {
+    if (!view) return;
+    std::erase_if(ownViews_, [](const std::weak_ptr<ui::View>& own) { return own.expired(); });
+    ownViews_.push_back(view);
+}
+
+bool WrenWindowController::isOwnView(const std::shared_ptr<ui::View>& view) const {
+    for (std::shared_ptr<ui::View> v = view; v; v = v->superview()) {
+        if (v->classNameHasPrefix("Wren")) return true;
+        for (const auto& own : ownViews_)
+            if (own.lock() == v) return true;
+    }
     return false;
 }
 

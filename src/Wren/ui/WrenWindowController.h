@@ -64,13 +64,20 @@ public:
     void showFlashInView(const std::shared_ptr<quillon::ui::View>& view);
     void hideFlashView(const std::shared_ptr<quillon::ui::View>& flash);
     void snapshotAndShowEditController();
-    void dismiss(const std::shared_ptr<WrenUISnapshotEditController>& controller);
+    // Dismisses the edit screen; the "sent" prompt follows when `sent` is set.
+    void dismiss(const std::shared_ptr<WrenUISnapshotEditController>& controller, bool sent);
     void hidePrompt(const std::shared_ptr<WrenReportPromptView>& prompt);
     // Main thread: attaches the swipe recogniser to the controller's view unless it is there.
     void addSwipeGesture(const std::shared_ptr<quillon::ui::ViewController>& controller);
     void removeSwipeGesture(const std::shared_ptr<quillon::ui::ViewController>& controller);
     bool findGesture(const std::shared_ptr<quillon::ui::GestureRecognizer>& gesture,
                      const std::shared_ptr<quillon::ui::View>& view) const;
+
+    // Main thread: the library's own screens (the alert, the edit screen) are marked, and a
+    // view belongs to the library when it or an ancestor is marked or has a "Wren" class name.
+    // Taps on them stay out of the trace.
+    void markOwnView(const std::shared_ptr<quillon::ui::View>& view);
+    bool isOwnView(const std::shared_ptr<quillon::ui::View>& view) const;
 
     // The operation trace. Appending is serialised (taps arrive on the main thread, screen
     // changes from the global queue) and never throws.
@@ -84,6 +91,9 @@ public:
         std::shared_ptr<quillon::ui::ViewController> controller);
     // The root view controller of the window the flow works in.
     std::shared_ptr<quillon::ui::ViewController> currentViewController() const;
+
+    // The alert or an edit screen is up (main thread).
+    bool isFlowOnScreen() const;
 
     // State, for tests and the console.
     std::shared_ptr<quillon::ui::Window> appWindow() const { return appWindow_.lock(); }
@@ -110,6 +120,8 @@ private:
     // The application window the flow works in: the key window unless it is of a window
     // subclass, else the first window. Stored in appWindow_.
     std::shared_ptr<quillon::ui::Window> chooseWindow();
+    // Back to listening: the trigger of the way of feedback on the screen that shows, and the trace.
+    void rearmTrigger();
     // Puts the trace's replacements into the toolkit's method tables (once).
     static void installHooks();
     // Collects the device record on the global queue; a submission waits for it (bounded).
@@ -117,7 +129,7 @@ private:
     platform::Value waitForDeviceInfo();
 
     std::shared_ptr<WrenUISnapshotEditController> snapshotEditController_;
-    WrenWindowControllerDelegate* delegate_ = nullptr;
+    std::atomic<WrenWindowControllerDelegate*> delegate_{nullptr};
     std::weak_ptr<quillon::ui::Window> appWindow_;
     std::atomic<bool> isRecordOperation_{true};
     std::atomic<WrenPreferences*> preferences_{nullptr};
@@ -132,6 +144,7 @@ private:
     std::shared_ptr<quillon::ui::SwipeGestureRecognizer> swipeGesture_;
     std::shared_ptr<quillon::ui::MotionManager> motionManager_;
     std::weak_ptr<quillon::ui::AlertView> alert_;
+    std::vector<std::weak_ptr<quillon::ui::View>> ownViews_;  // main thread
 
     mutable std::mutex recordMutex_;
     std::deque<std::string> operationRecord_;

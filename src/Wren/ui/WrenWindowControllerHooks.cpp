@@ -36,7 +36,9 @@ void sendEventReplacement(ui::Object& self, ui::Event& event) {
     const ui::Point location = touch->locationInView(view.get());
     const std::string name = view ? view->className() : "(null)";
     platform::log(platform::format("tap:%s x:%f y:%f", name.c_str(), location.x, location.y));
-    if (name.rfind("Wren", 0) != 0) WrenWindowController::sharedInstance().appendOperationRecord("tap:" + name);
+    // Taps on the feedback screens themselves (their fields, mask and cards) are not the host's.
+    WrenWindowController& windowController = WrenWindowController::sharedInstance();
+    if (!windowController.isOwnView(view)) windowController.appendOperationRecord("tap:" + name);
 }
 
 void viewDidLoadReplacement(ui::Object& self) {
