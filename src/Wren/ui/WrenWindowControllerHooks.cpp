@@ -7,6 +7,7 @@
 #include "platform/foundation/Logger.h"
 #include "platform/runtime/DispatchQueue.h"
 #include "platform/runtime/ObjectRuntime.h"
+#include "platform/ui/Embedded.h"
 #include "platform/ui/MethodTables.h"
 
 namespace ui = quillon::ui;
@@ -36,16 +37,19 @@ void sendEventReplacement(ui::Object& self, ui::Event& event) {
     const ui::Point location = touch->locationInView(view.get());
     const std::string name = view ? view->className() : "(null)";
     platform::log(platform::format("tap:%s x:%f y:%f", name.c_str(), location.x, location.y));
-    if (name.rfind("Wren", 0) != 0) WrenWindowController::sharedInstance().appendOperationRecord("tap:" + name);
+    // Under an embedding host, the toolkit's views are the feedback screens, not the host's.
+    if (name.rfind("Wren", 0) != 0 && !ui::detail::isOutsideHostTrace(view.get()))
+        WrenWindowController::sharedInstance().appendOperationRecord("tap:" + name);
 }
 
 void viewDidLoadReplacement(ui::Object& self) {
     if (auto original = renamedOriginal<ui::ViewDidLoadImp>(ui::kViewControllerClass, ui::kViewDidLoadSelector))
         original(self);
     std::string name = self.className();
-    platform::DispatchQueue::global().async([name] {
+    const bool traced = !ui::detail::isOutsideHostTrace(&self);
+    platform::DispatchQueue::global().async([name, traced] {
         platform::log("viewDidLoad:" + name);
-        WrenWindowController::sharedInstance().appendOperationRecord("viewDidLoad:" + name);
+        if (traced) WrenWindowController::sharedInstance().appendOperationRecord("viewDidLoad:" + name);
     });
 }
 
@@ -56,7 +60,8 @@ void viewWillAppearReplacement(ui::Object& self, bool animated) {
     if (!controller) return;
     std::weak_ptr<ui::ViewController> weak = controller->weak_from_this();
     std::string name = self.className(), description = describe(self);
-    platform::DispatchQueue::global().async([weak, name, description] {
+    const bool traced = !ui::detail::isOutsideHostTrace(&self);
+    platform::DispatchQueue::global().async([weak, name, description, traced] {
         WrenWindowController& windowController = WrenWindowController::sharedInstance();
         if (name.rfind("Wren", 0) != 0 && windowController.swipeGesture() && windowController.wayOfFeedback() != 0) {
             // The recogniser is a view object: it is attached on the main thread.
@@ -66,7 +71,7 @@ void viewWillAppearReplacement(ui::Object& self, bool animated) {
             });
         }
         platform::log(platform::format("viewWillAppear:%s self:%s", name.c_str(), description.c_str()));
-        windowController.appendOperationRecord("viewWillAppear:" + name);
+        if (traced) windowController.appendOperationRecord("viewWillAppear:" + name);
     });
 }
 
@@ -78,7 +83,8 @@ void viewWillDisappearReplacement(ui::Object& self, bool animated) {
     if (!controller) return;
     std::weak_ptr<ui::ViewController> weak = controller->weak_from_this();
     std::string name = self.className(), description = describe(self);
-    platform::DispatchQueue::global().async([weak, name, description] {
+    const bool traced = !ui::detail::isOutsideHostTrace(&self);
+    platform::DispatchQueue::global().async([weak, name, description, traced] {
         if (name.rfind("Wren", 0) != 0) {
             ui::performOnMainThread([weak] {
                 if (std::shared_ptr<ui::ViewController> controller = weak.lock())
@@ -86,7 +92,7 @@ void viewWillDisappearReplacement(ui::Object& self, bool animated) {
             });
         }
         platform::log(platform::format("viewWillDisappear:%s self:%s", name.c_str(), description.c_str()));
-        WrenWindowController::sharedInstance().appendOperationRecord("viewWillDisappear:" + name);
+        if (traced) WrenWindowController::sharedInstance().appendOperationRecord("viewWillDisappear:" + name);
     });
 }
 
