@@ -28,33 +28,12 @@ fail() {
   exit 1
 }
 
-"$COLLECTOR" --port 0 --db "$WORK/db" >"$WORK/collector.out" 2>&1 &
-PID=$!
-for _ in $(seq 200); do grep -q '^listening on ' "$WORK/collector.out" && break; sleep 0.05; done
-ADDR=$(sed -n 's/^listening on //p' "$WORK/collector.out")
-[[ -n $ADDR ]] || fail "collector did not start"
-
+# shellcheck source=collector-bundle.sh
+source "$(dirname "$0")/collector-bundle.sh"
+collector_and_bundle "$COLLECTOR" "$EXE" "$WORK" || fail "no collector"
 NAME=$(basename "$EXE")
-mkdir -p "$WORK/bundle" "$WORK/home" "$WORK/run" "$PICTURES"
-chmod 700 "$WORK/run"
+mkdir -p "$PICTURES"
 rm -f "$PICTURES"/*.png
-cp "$EXE" "$WORK/bundle/"
-cat >"$WORK/bundle/Info.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>CFBundleIdentifier</key><string>org.example.$NAME</string>
-	<key>CFBundleExecutable</key><string>$NAME</string>
-	<key>CFBundleShortVersionString</key><string>1.0</string>
-	<key>CFBundleVersion</key><string>1</string>
-	<key>QuillonCrashHost</key><string>$ADDR</string>
-	<key>QuillonConfigHost</key><string>$ADDR</string>
-	<key>WrenFeedbackHost</key><string>$ADDR</string>
-	<key>WrenFileStoreHost</key><string>$ADDR</string>
-</dict>
-</plist>
-PLIST
 env -u XDG_DATA_HOME HOME="$WORK/home" XDG_RUNTIME_DIR="$WORK/run" QUILLON_UI_RESOURCE_PATH="$RESOURCES" \
   GDK_BACKEND=x11 GSK_RENDERER=cairo "$WORK/bundle/$NAME" >"$WORK/app.out" 2>&1 &
 APP=$!

@@ -79,11 +79,9 @@ gboolean buttonClicked(GSignalInvocationHint*, guint count, const GValue* values
 void watchChild(GtkWidget* child, gpointer) { watchStacks(child); }
 #endif
 
-}  // namespace
-
-Host& host() {
-    static auto* h = new Host;
-    return *h;
+Toolkit& toolkit() {
+    static Toolkit t{};
+    return t;
 }
 
 void watchMainLoop() {
@@ -93,13 +91,53 @@ void watchMainLoop() {
     g_unix_fd_add(QNMainLoopFileDescriptor(), G_IO_IN, runLibraryWork, nullptr);
 }
 
-bool isShakeChord(guint keyval, GdkModifierType state) {
-    return (keyval == GDK_KEY_z || keyval == GDK_KEY_Z) && (state & GDK_CONTROL_MASK) && (state & GDK_SHIFT_MASK);
+// The feedback window's area: its size, and where the drag began.
+struct Drag {
+    GtkWidget* area = nullptr;
+    double x = 0, y = 0;
+};
+Drag gDrag;
+
+// A point of the feedback window's area, in the embedded screen's points (the window may not
+// be the host's size).
+void touch(int phase, double x, double y) {
+    const Host& h = host();
+#if GTK_MAJOR_VERSION >= 4
+    const int width = gtk_widget_get_width(gDrag.area), height = gtk_widget_get_height(gDrag.area);
+#else
+    const int width = gtk_widget_get_allocated_width(gDrag.area), height = gtk_widget_get_allocated_height(gDrag.area);
+#endif
+    quillon_embed_touch(phase, kPointerFinger, x * h.width / std::max(1, width), y * h.height / std::max(1, height));
 }
 
-int swipeDirection(double vx, double vy) {
-    if (std::fabs(vy) >= std::fabs(vx)) return vy < 0 ? QN_EMBED_SWIPE_UP : QN_EMBED_SWIPE_DOWN;
-    return vx < 0 ? QN_EMBED_SWIPE_LEFT : QN_EMBED_SWIPE_RIGHT;
+void dragBegin(GtkGestureDrag*, double x, double y, gpointer) {
+    gDrag.x = x, gDrag.y = y;
+    touch(QN_EMBED_TOUCH_BEGAN, x, y);
+}
+void dragUpdate(GtkGestureDrag*, double dx, double dy, gpointer) { touch(QN_EMBED_TOUCH_MOVED, gDrag.x + dx, gDrag.y + dy); }
+void dragEnd(GtkGestureDrag*, double dx, double dy, gpointer) { touch(QN_EMBED_TOUCH_ENDED, gDrag.x + dx, gDrag.y + dy); }
+
+}  // namespace
+
+Host& host() {
+    static auto* h = new Host;
+    return *h;
+}
+
+Overlay& overlay() {
+    static auto* o = new Overlay;
+    return *o;
+}
+
+GtkWidget* hostContent() {
+    GtkWindow* window = host().window;
+    if (!window) return nullptr;
+#if GTK_MAJOR_VERSION >= 4
+    GtkWidget* child = gtk_window_get_child(window);
+#else
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(window));
+#endif
+    return child ? child : GTK_WIDGET(window);
 }
 
 void setScreen(double width, double height, double scale) {
@@ -119,11 +157,6 @@ void paintPicture(cairo_t* cr, int width, int height) {
     cairo_paint(cr);
     cairo_restore(cr);
     cairo_surface_destroy(surface);
-}
-
-void touch(int phase, double x, double y, int width, int height) {
-    const Host& h = host();
-    quillon_embed_touch(phase, kPointerFinger, x * h.width / std::max(1, width), y * h.height / std::max(1, height));
 }
 
 void supplyScreenshot(const unsigned char* pixels, int width, int height, int stride, double scale) {
@@ -152,6 +185,59 @@ void traceButtonClicks() {
     if (hooked) return;
     hooked = true;
     g_signal_add_emission_hook(g_signal_lookup("clicked", GTK_TYPE_BUTTON), 0, buttonClicked, nullptr, nullptr);
+}
+
+int attach(GtkWindow* window, const Toolkit& adapter) {
+    if (!window) return 0;
+    if (host().window) return host().window == window ? 1 : 0;
+    host().window = window;
+    toolkit() = adapter;
+    watchMainLoop();
+    adapter.updateScreen();
+    QNEmbedHost embed{};
+    embed.needs_display = adapter.needsDisplay;
+    embed.screens_shown = adapter.screensShown;
+    embed.take_screenshot = adapter.takeScreenshot;
+    if (!quillon_embed_start(&embed, host().width, host().height, host().scale)) {
+        host().window = nullptr;
+        return 0;
+    }
+    traceButtonClicks();
+    watchStacks(GTK_WIDGET(window));
+    return 1;
+}
+
+gboolean hostKey(guint keyval, GdkModifierType state) {
+    const bool chord = (keyval == GDK_KEY_z || keyval == GDK_KEY_Z) && (state & GDK_CONTROL_MASK) && (state & GDK_SHIFT_MASK);
+    if (!chord) return FALSE;
+    toolkit().updateScreen();
+    quillon_embed_shake();
+    return TRUE;
+}
+
+void hostSwipe(GtkGestureSwipe*, double vx, double vy, gpointer) {
+    toolkit().updateScreen();
+    if (std::fabs(vy) >= std::fabs(vx))
+        quillon_embed_swipe(vy < 0 ? QN_EMBED_SWIPE_UP : QN_EMBED_SWIPE_DOWN);
+    else
+        quillon_embed_swipe(vx < 0 ? QN_EMBED_SWIPE_LEFT : QN_EMBED_SWIPE_RIGHT);
+}
+
+gboolean feedbackKey(guint keyval) {
+    switch (keyval) {
+        case GDK_KEY_Return:
+        case GDK_KEY_KP_Enter: quillon_embed_key(QN_EMBED_KEY_RETURN); return TRUE;
+        case GDK_KEY_BackSpace: quillon_embed_key(QN_EMBED_KEY_BACKSPACE); return TRUE;
+        case GDK_KEY_Escape: quillon_embed_back(); return TRUE;
+        default: return FALSE;
+    }
+}
+
+void connectDrag(GtkGesture* drag, GtkWidget* area) {
+    gDrag.area = area;
+    g_signal_connect(drag, "drag-begin", G_CALLBACK(dragBegin), nullptr);
+    g_signal_connect(drag, "drag-update", G_CALLBACK(dragUpdate), nullptr);
+    g_signal_connect(drag, "drag-end", G_CALLBACK(dragEnd), nullptr);
 }
 
 }  // namespace wrengtk

@@ -10,26 +10,9 @@
 namespace {
 
 using wrengtk::host;
-
-struct Overlay {
-    GtkWindow* window = nullptr;
-    GtkWidget* area = nullptr;
-    GtkIMContext* im = nullptr;
-    GtkGesture* drag = nullptr;
-    double dragX = 0, dragY = 0;
-};
-
-Overlay& overlay() {
-    static auto* o = new Overlay;
-    return *o;
-}
-
-GtkWidget* hostContent() {
-    GtkWindow* window = host().window;
-    if (!window) return nullptr;
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(window));
-    return child ? child : GTK_WIDGET(window);
-}
+using wrengtk::hostContent;
+using wrengtk::overlay;
+using wrengtk::Overlay;
 
 void updateScreen() {
     GtkWidget* content = hostContent();
@@ -80,31 +63,8 @@ gboolean drawPicture(GtkWidget* area, cairo_t* cr, gpointer) {
     return TRUE;
 }
 
-void touch(int phase, double x, double y) {
-    GtkWidget* area = overlay().area;
-    wrengtk::touch(phase, x, y, gtk_widget_get_allocated_width(area), gtk_widget_get_allocated_height(area));
-}
-
-void dragBegin(GtkGestureDrag*, double x, double y, gpointer) {
-    overlay().dragX = x, overlay().dragY = y;
-    touch(QN_EMBED_TOUCH_BEGAN, x, y);
-}
-void dragUpdate(GtkGestureDrag*, double dx, double dy, gpointer) {
-    touch(QN_EMBED_TOUCH_MOVED, overlay().dragX + dx, overlay().dragY + dy);
-}
-void dragEnd(GtkGestureDrag*, double dx, double dy, gpointer) {
-    touch(QN_EMBED_TOUCH_ENDED, overlay().dragX + dx, overlay().dragY + dy);
-}
-
 gboolean overlayKey(GtkWidget*, GdkEventKey* event, gpointer) {
-    if (gtk_im_context_filter_keypress(overlay().im, event)) return TRUE;
-    switch (event->keyval) {
-        case GDK_KEY_Return:
-        case GDK_KEY_KP_Enter: quillon_embed_key(QN_EMBED_KEY_RETURN); return TRUE;
-        case GDK_KEY_BackSpace: quillon_embed_key(QN_EMBED_KEY_BACKSPACE); return TRUE;
-        case GDK_KEY_Escape: quillon_embed_back(); return TRUE;
-        default: return FALSE;
-    }
+    return gtk_im_context_filter_keypress(overlay().im, event) || wrengtk::feedbackKey(event->keyval);
 }
 
 gboolean overlayKeyUp(GtkWidget*, GdkEventKey* event, gpointer) {
@@ -136,9 +96,7 @@ void makeOverlay() {
     gtk_container_add(GTK_CONTAINER(o.window), o.area);
 
     o.drag = gtk_gesture_drag_new(o.area);
-    g_signal_connect(o.drag, "drag-begin", G_CALLBACK(dragBegin), nullptr);
-    g_signal_connect(o.drag, "drag-update", G_CALLBACK(dragUpdate), nullptr);
-    g_signal_connect(o.drag, "drag-end", G_CALLBACK(dragEnd), nullptr);
+    wrengtk::connectDrag(o.drag, o.area);
 
     o.im = gtk_im_multicontext_new();
     g_signal_connect(o.im, "commit", G_CALLBACK(commitText), nullptr);
@@ -172,15 +130,7 @@ void screensShown(gpointer, int shown) {
 // ---------------------------------------------------------------- triggers and the host
 
 gboolean hostKey(GtkWidget*, GdkEventKey* event, gpointer) {
-    if (!wrengtk::isShakeChord(event->keyval, static_cast<GdkModifierType>(event->state))) return FALSE;
-    updateScreen();
-    quillon_embed_shake();
-    return TRUE;
-}
-
-void hostSwipe(GtkGestureSwipe*, double vx, double vy, gpointer) {
-    updateScreen();
-    quillon_embed_swipe(wrengtk::swipeDirection(vx, vy));
+    return wrengtk::hostKey(event->keyval, static_cast<GdkModifierType>(event->state));
 }
 
 void hostAllocated(GtkWidget*, GdkRectangle*, gpointer) { updateScreen(); }
@@ -201,18 +151,8 @@ void hostGone(gpointer, GObject*) {
 
 extern "C" int wren_gtk_attach(GtkWindow* window) {
     if (!window) return 0;
-    if (host().window) return host().window == window ? 1 : 0;
-    host().window = window;
-    wrengtk::watchMainLoop();
-    updateScreen();
-    QNEmbedHost embed{};
-    embed.needs_display = needsDisplay;
-    embed.screens_shown = screensShown;
-    embed.take_screenshot = takeScreenshot;
-    if (!quillon_embed_start(&embed, host().width, host().height, host().scale)) {
-        host().window = nullptr;
-        return 0;
-    }
+    if (host().window || !wrengtk::attach(window, {updateScreen, takeScreenshot, screensShown, needsDisplay}))
+        return host().window == window ? 1 : 0;
     g_object_weak_ref(G_OBJECT(window), hostGone, nullptr);
     g_signal_connect(window, "size-allocate", G_CALLBACK(hostAllocated), nullptr);
     // Connected handlers run before the window's own, which passes keys to the focused widget.
@@ -222,11 +162,8 @@ extern "C" int wren_gtk_attach(GtkWindow* window) {
     auto* swipe = static_cast<GtkGesture*>(
         g_object_new(GTK_TYPE_GESTURE_SWIPE, "widget", window, "n-points", 3, nullptr));
     gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(swipe), GTK_PHASE_CAPTURE);
-    g_signal_connect(swipe, "swipe", G_CALLBACK(hostSwipe), nullptr);
+    g_signal_connect(swipe, "swipe", G_CALLBACK(wrengtk::hostSwipe), nullptr);
     // The gesture lives as long as the window.
     g_object_set_data_full(G_OBJECT(window), "wren-swipe", swipe, g_object_unref);
-
-    wrengtk::traceButtonClicks();
-    wrengtk::watchStacks(GTK_WIDGET(window));
     return 1;
 }

@@ -15,26 +15,9 @@
 namespace {
 
 using wrengtk::host;
-
-struct Overlay {
-    GtkWindow* window = nullptr;
-    GtkWidget* area = nullptr;
-    GtkIMContext* im = nullptr;
-    double dragX = 0, dragY = 0;
-};
-
-Overlay& overlay() {
-    static auto* o = new Overlay;
-    return *o;
-}
-
-// What the user sees of the host: its child, without the title bar or other decorations.
-GtkWidget* hostContent() {
-    GtkWindow* window = host().window;
-    if (!window) return nullptr;
-    GtkWidget* child = gtk_window_get_child(window);
-    return child ? child : GTK_WIDGET(window);
-}
+using wrengtk::hostContent;
+using wrengtk::overlay;
+using wrengtk::Overlay;
 
 // The embedded screen follows the host's content size and scale; the device record gets the
 // figures of the monitor the window is on.
@@ -97,30 +80,8 @@ void drawPicture(GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer) 
     wrengtk::paintPicture(cr, width, height);
 }
 
-void touch(int phase, double x, double y) {
-    GtkWidget* area = overlay().area;
-    wrengtk::touch(phase, x, y, gtk_widget_get_width(area), gtk_widget_get_height(area));
-}
-
-void dragBegin(GtkGestureDrag*, double x, double y, gpointer) {
-    overlay().dragX = x, overlay().dragY = y;
-    touch(QN_EMBED_TOUCH_BEGAN, x, y);
-}
-void dragUpdate(GtkGestureDrag*, double dx, double dy, gpointer) {
-    touch(QN_EMBED_TOUCH_MOVED, overlay().dragX + dx, overlay().dragY + dy);
-}
-void dragEnd(GtkGestureDrag*, double dx, double dy, gpointer) {
-    touch(QN_EMBED_TOUCH_ENDED, overlay().dragX + dx, overlay().dragY + dy);
-}
-
 gboolean overlayKey(GtkEventControllerKey*, guint keyval, guint, GdkModifierType, gpointer) {
-    switch (keyval) {
-        case GDK_KEY_Return:
-        case GDK_KEY_KP_Enter: quillon_embed_key(QN_EMBED_KEY_RETURN); return TRUE;
-        case GDK_KEY_BackSpace: quillon_embed_key(QN_EMBED_KEY_BACKSPACE); return TRUE;
-        case GDK_KEY_Escape: quillon_embed_back(); return TRUE;
-        default: return FALSE;
-    }
+    return wrengtk::feedbackKey(keyval);
 }
 
 void commitText(GtkIMContext*, const char* text, gpointer) { quillon_embed_text(text); }
@@ -145,9 +106,7 @@ void makeOverlay() {
 
     // A mouse button or a finger is one touch.
     GtkGesture* drag = gtk_gesture_drag_new();
-    g_signal_connect(drag, "drag-begin", G_CALLBACK(dragBegin), nullptr);
-    g_signal_connect(drag, "drag-update", G_CALLBACK(dragUpdate), nullptr);
-    g_signal_connect(drag, "drag-end", G_CALLBACK(dragEnd), nullptr);
+    wrengtk::connectDrag(drag, o.area);
     gtk_widget_add_controller(o.area, GTK_EVENT_CONTROLLER(drag));
 
     // Text through the input method (composed text included); Return and Backspace as keys.
@@ -185,15 +144,7 @@ void screensShown(gpointer, int shown) {
 // ---------------------------------------------------------------- triggers and the host
 
 gboolean hostKey(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer) {
-    if (!wrengtk::isShakeChord(keyval, state)) return FALSE;
-    updateScreen();
-    quillon_embed_shake();
-    return TRUE;
-}
-
-void hostSwipe(GtkGestureSwipe*, double vx, double vy, gpointer) {
-    updateScreen();
-    quillon_embed_swipe(wrengtk::swipeDirection(vx, vy));
+    return wrengtk::hostKey(keyval, state);
 }
 
 void hostChanged(GtkWidget*, gpointer) { updateScreen(); }
@@ -213,18 +164,8 @@ void hostGone(gpointer, GObject*) {
 
 extern "C" int wren_gtk_attach(GtkWindow* window) {
     if (!window) return 0;
-    if (host().window) return host().window == window ? 1 : 0;
-    host().window = window;
-    wrengtk::watchMainLoop();
-    updateScreen();
-    QNEmbedHost embed{};
-    embed.needs_display = needsDisplay;
-    embed.screens_shown = screensShown;
-    embed.take_screenshot = takeScreenshot;
-    if (!quillon_embed_start(&embed, host().width, host().height, host().scale)) {
-        host().window = nullptr;
-        return 0;
-    }
+    if (host().window || !wrengtk::attach(window, {updateScreen, takeScreenshot, screensShown, needsDisplay}))
+        return host().window == window ? 1 : 0;
     g_object_weak_ref(G_OBJECT(window), hostGone, nullptr);
     g_signal_connect(window, "realize", G_CALLBACK(hostChanged), nullptr);
     g_signal_connect(window, "notify::default-width", G_CALLBACK(hostResized), nullptr);
@@ -239,10 +180,7 @@ extern "C" int wren_gtk_attach(GtkWindow* window) {
     // Three fingers: n-points can only be given at construction.
     auto* swipe = static_cast<GtkGesture*>(g_object_new(GTK_TYPE_GESTURE_SWIPE, "n-points", 3, nullptr));
     gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(swipe), GTK_PHASE_CAPTURE);
-    g_signal_connect(swipe, "swipe", G_CALLBACK(hostSwipe), nullptr);
+    g_signal_connect(swipe, "swipe", G_CALLBACK(wrengtk::hostSwipe), nullptr);
     gtk_widget_add_controller(GTK_WIDGET(window), GTK_EVENT_CONTROLLER(swipe));
-
-    wrengtk::traceButtonClicks();
-    wrengtk::watchStacks(GTK_WIDGET(window));
     return 1;
 }

@@ -27,6 +27,7 @@ using BackendMaker = std::unique_ptr<Backend> (*)(Size points, double scale, std
 struct BackendEntry {
     const char* name;
     BackendMaker make;
+    const char* what;  // in console lines: "SDL window"
 };
 
 // Shows nothing; always available.

@@ -150,7 +150,8 @@ bool swipe(Point direction, int touches, std::function<void()> then) {
     if (!key || touches < 1) return false;
     Rect bounds = key->bounds();
     Point center = bounds.center(), v = direction;
-    double distance = 0.4 * (v.x != 0 ? bounds.width() : bounds.height());
+    // Far enough for a swipe recogniser (50 points) on a small window too.
+    double distance = std::max(0.4 * (v.x != 0 ? bounds.width() : bounds.height()), 60.0);
     std::vector<std::pair<Point, Point>> fingers;
     for (int f = 0; f < touches; ++f) {
         double offset = (f - (touches - 1) / 2.0) * 30;  // fingers side by side, 30 points apart

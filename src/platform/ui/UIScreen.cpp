@@ -40,9 +40,9 @@ Display& display() {
 }
 
 constexpr detail::BackendEntry kBackends[] = {
-    {"embedded", detail::makeEmbeddedBackend},
-    {"sdl", detail::makeSdlBackend},
-    {"headless", detail::makeHeadlessBackend},
+    {"embedded", detail::makeEmbeddedBackend, "host window"},
+    {"sdl", detail::makeSdlBackend, "SDL window"},
+    {"headless", detail::makeHeadlessBackend, "headless screen"},
 };
 
 std::string& requestOverride() {
@@ -73,11 +73,11 @@ void chooseBackend() {
         d.backend = entry->make(b.size, Screen::main().scale(), why);
         if (d.backend) {
             if (requested != "headless")
-                platform::logf("quillon-ui: %s screen of %g x %g points at scale %g", d.backend->name(), b.width(),
-                               b.height(), Screen::main().scale());
+                platform::logf("quillon-ui: %s of %g x %g points at scale %g", entry->what, b.width(), b.height(),
+                               Screen::main().scale());
             return;
         }
-        platform::logf("quillon-ui: no %s screen (%s); using the headless screen", entry->name, why.c_str());
+        platform::logf("quillon-ui: no %s (%s); using the headless screen", entry->what, why.c_str());
     }
     std::string why;
     d.backend = detail::makeHeadlessBackend(b.size, Screen::main().scale(), why);
