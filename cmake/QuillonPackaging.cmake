@@ -59,5 +59,15 @@ set(CPACK_COMPONENT_GTK_DESCRIPTION "Crash reporter and feedback tool: the feedb
  window (wren_gtk_attach), with their CMake targets (Quillon::gtk4, Quillon::gtk3) and
  pkg-config files (quillon-gtk4, quillon-gtk3).")
 set(CPACK_COMPONENT_GTK_DEPENDS dev)
+# Its libraries link libquillon-ui of libquillon2 (named by the component dependency) and GTK.
+set(CPACK_DEBIAN_GTK_PACKAGE_SHLIBDEPS OFF)
+set(QUILLON_GTK_DEBIAN_DEPENDS)
+if(TARGET quillon_gtk4)
+  list(APPEND QUILLON_GTK_DEBIAN_DEPENDS "libgtk-4-1")
+endif()
+if(TARGET quillon_gtk3)
+  list(APPEND QUILLON_GTK_DEBIAN_DEPENDS "libgtk-3-0")
+endif()
+list(JOIN QUILLON_GTK_DEBIAN_DEPENDS ", " CPACK_DEBIAN_GTK_PACKAGE_DEPENDS)
 
 include(CPack)
