@@ -3,11 +3,6 @@
 // screenshot the host supplies, beside the same step on the headless screen in the same run
 // (measured first: a process embeds once and for good). The host's own drawing of the picture
 // (GTK's, Qt's) comes after and is not part of these figures.
-#include "Wren/WrenPreferences.h"
-#include "Wren/ui/WrenWindowController.h"
-#include "platform/runtime/RunLoop.h"
-#include "support/TestEnv.h"
-
 #include <quillon/ui.h>
 #include <quillon/ui/Embedding.h>
 
@@ -16,6 +11,11 @@
 #include <cstdio>
 #include <functional>
 #include <vector>
+
+#include "Wren/WrenPreferences.h"
+#include "Wren/ui/WrenWindowController.h"
+#include "platform/runtime/RunLoop.h"
+#include "support/TestEnv.h"
 
 namespace ui = quillon::ui;
 using Clock = std::chrono::steady_clock;

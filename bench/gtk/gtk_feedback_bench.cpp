@@ -3,14 +3,13 @@
 // measured first in the same run (a process embeds once and for good). The chord's handler
 // updates the screen's figures and sends the shake; this sends the same shake. A host as an
 // application is one: only the shared libraries and their public headers.
+#include <poll.h>
 #include <quillon/quillon.h>
 #include <quillon/ui.h>
 #include <quillon/ui/Embedding.h>
+#include <stdlib.h>
 #include <wren/Wren.h>
 #include <wren/WrenGtk.h>
-
-#include <poll.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,7 +27,9 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-double since(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
+double since(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 GtkWindow* feedbackWindow() {
     GListModel* toplevels = gtk_window_get_toplevels();
@@ -41,7 +42,9 @@ GtkWindow* feedbackWindow() {
 }
 
 int gPaints = 0;
-void painted(GdkFrameClock*, gpointer) { ++gPaints; }
+void painted(GdkFrameClock*, gpointer) {
+    ++gPaints;
+}
 
 void iterateUntil(const std::function<bool()>& done) {
     while (!done()) g_main_context_iteration(nullptr, TRUE);
@@ -119,6 +122,7 @@ int main() {
     }
     std::printf("chord to alert painted in the GTK 4 feedback window (360x520): median %.2f ms\n", median(gtk));
     std::printf("baseline: shake to alert drawn on the headless screen (750x1334): median %.2f ms\n", median(headless));
-    std::printf("difference: %+.2f ms (goal: at most 50 ms above the headless screen)\n", median(gtk) - median(headless));
+    std::printf("difference: %+.2f ms (goal: at most 50 ms above the headless screen)\n",
+                median(gtk) - median(headless));
     return 0;
 }

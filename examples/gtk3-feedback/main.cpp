@@ -3,11 +3,10 @@
 // Ctrl+Shift+Z, choose "我要反馈Bug", circle the total, describe it.
 //
 // What the application writes for the library is marked "libquillon" below: five lines.
+#include <gtk/gtk.h>
 #include <quillon/quillon.h>  // libquillon
 #include <wren/Wren.h>        // libquillon
 #include <wren/WrenGtk.h>     // libquillon
-
-#include <gtk/gtk.h>
 
 namespace {
 

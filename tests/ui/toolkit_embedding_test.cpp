@@ -2,16 +2,15 @@
 // the feedback screens come up over the host's own picture and go again on Back, a shake or a
 // swipe goes through the flow's triggers, and the host's trace entries are kept only while no
 // feedback screen is up (and never an entry of the stand-in window).
-#include "Wren/WrenPreferences.h"
-#include "UiTestSupport.h"
-#include "Wren/ui/WrenWindowController.h"
-
 #include <gtest/gtest.h>
-
 #include <quillon/ui.h>
 #include <quillon/ui/Embedding.h>
 
 #include <vector>
+
+#include "UiTestSupport.h"
+#include "Wren/WrenPreferences.h"
+#include "Wren/ui/WrenWindowController.h"
 
 namespace ui = quillon::ui;
 using uitest::runFor;
@@ -27,7 +26,8 @@ struct FakeHost {
 
     FakeHost() {
         // An opaque red picture, at scale 2.
-        for (std::size_t i = 0; i < pixels.size(); i += 4) pixels[i] = 0, pixels[i + 1] = 0, pixels[i + 2] = 255, pixels[i + 3] = 255;
+        for (std::size_t i = 0; i < pixels.size(); i += 4)
+            pixels[i] = 0, pixels[i + 1] = 0, pixels[i + 2] = 255, pixels[i + 3] = 255;
         QNEmbedHost host{};
         host.user = this;
         host.needs_display = [](void* user) { ++static_cast<FakeHost*>(user)->draws; };

@@ -1,12 +1,12 @@
 // The feedback flow's side of the embedding contract (quillon/ui/Embedding.h): the host's
 // taps and screen changes go into the operation trace in the entries the toolkit's own hooks
 // make, and closing the host's feedback window is the flow's Back.
+#include <string>
+
 #include "Wren/ui/WrenUISnapshotEditorToolsBar.h"
 #include "Wren/ui/WrenWindowController.h"
 #include "platform/foundation/Logger.h"
 #include "quillon/ui/Embedding.h"
-
-#include <string>
 
 namespace ui = quillon::ui;
 
@@ -40,6 +40,7 @@ extern "C" void quillon_embed_back(void) {
         alert->pressButton(0);  // the cancel button: an accidental shake
         return;
     }
-    if (std::shared_ptr<WrenUISnapshotEditController> edit = WrenWindowController::sharedInstance().snapshotEditController())
+    if (std::shared_ptr<WrenUISnapshotEditController> edit =
+            WrenWindowController::sharedInstance().snapshotEditController())
         edit->snapshotEditorToolsBar(nullptr, kWrenToolsBarEventBack);
 }

@@ -1,9 +1,8 @@
 #include "WrenGtkCommon.h"
 
+#include <glib-unix.h>
 #include <quillon/quillon.h>
 #include <quillon/ui/Embedding.h>
-
-#include <glib-unix.h>
 
 #include <algorithm>
 #include <cmath>
@@ -76,7 +75,9 @@ gboolean buttonClicked(GSignalInvocationHint*, guint count, const GValue* values
 }
 
 #if GTK_MAJOR_VERSION < 4
-void watchChild(GtkWidget* child, gpointer) { watchStacks(child); }
+void watchChild(GtkWidget* child, gpointer) {
+    watchStacks(child);
+}
 #endif
 
 Toolkit& toolkit() {
@@ -114,8 +115,12 @@ void dragBegin(GtkGestureDrag*, double x, double y, gpointer) {
     gDrag.x = x, gDrag.y = y;
     touch(QN_EMBED_TOUCH_BEGAN, x, y);
 }
-void dragUpdate(GtkGestureDrag*, double dx, double dy, gpointer) { touch(QN_EMBED_TOUCH_MOVED, gDrag.x + dx, gDrag.y + dy); }
-void dragEnd(GtkGestureDrag*, double dx, double dy, gpointer) { touch(QN_EMBED_TOUCH_ENDED, gDrag.x + dx, gDrag.y + dy); }
+void dragUpdate(GtkGestureDrag*, double dx, double dy, gpointer) {
+    touch(QN_EMBED_TOUCH_MOVED, gDrag.x + dx, gDrag.y + dy);
+}
+void dragEnd(GtkGestureDrag*, double dx, double dy, gpointer) {
+    touch(QN_EMBED_TOUCH_ENDED, gDrag.x + dx, gDrag.y + dy);
+}
 
 }  // namespace
 
@@ -208,7 +213,8 @@ int attach(GtkWindow* window, const Toolkit& adapter) {
 }
 
 gboolean hostKey(guint keyval, GdkModifierType state) {
-    const bool chord = (keyval == GDK_KEY_z || keyval == GDK_KEY_Z) && (state & GDK_CONTROL_MASK) && (state & GDK_SHIFT_MASK);
+    const bool chord =
+        (keyval == GDK_KEY_z || keyval == GDK_KEY_Z) && (state & GDK_CONTROL_MASK) && (state & GDK_SHIFT_MASK);
     if (!chord) return FALSE;
     toolkit().updateScreen();
     quillon_embed_shake();
@@ -226,10 +232,17 @@ void hostSwipe(GtkGestureSwipe*, double vx, double vy, gpointer) {
 gboolean feedbackKey(guint keyval) {
     switch (keyval) {
         case GDK_KEY_Return:
-        case GDK_KEY_KP_Enter: quillon_embed_key(QN_EMBED_KEY_RETURN); return TRUE;
-        case GDK_KEY_BackSpace: quillon_embed_key(QN_EMBED_KEY_BACKSPACE); return TRUE;
-        case GDK_KEY_Escape: quillon_embed_back(); return TRUE;
-        default: return FALSE;
+        case GDK_KEY_KP_Enter:
+            quillon_embed_key(QN_EMBED_KEY_RETURN);
+            return TRUE;
+        case GDK_KEY_BackSpace:
+            quillon_embed_key(QN_EMBED_KEY_BACKSPACE);
+            return TRUE;
+        case GDK_KEY_Escape:
+            quillon_embed_back();
+            return TRUE;
+        default:
+            return FALSE;
     }
 }
 

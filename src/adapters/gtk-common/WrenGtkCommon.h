@@ -25,8 +25,8 @@ GtkWidget* hostContent();
 
 // What each adapter does its own way.
 struct Toolkit {
-    void (*updateScreen)();                   // the screen from the host's size and monitor
-    void (*takeScreenshot)(void* user);       // supplies the host's screenshot
+    void (*updateScreen)();                    // the screen from the host's size and monitor
+    void (*takeScreenshot)(void* user);        // supplies the host's screenshot
     void (*screensShown)(void* user, int on);  // shows or hides the feedback window
     void (*needsDisplay)(void* user);          // redraws the feedback window
 };

@@ -1,11 +1,10 @@
 // The GTK 3 adapter: the GTK 4 adapter's work (src/adapters/gtk4/) with GTK 3's calls: the
 // screenshot is the window's content drawn into a Cairo surface (gtk_widget_draw), and the
 // feedback window takes its input from gestures and key-press events.
-#include "wren/WrenGtk.h"
+#include <quillon/ui/Embedding.h>
 
 #include "../gtk-common/WrenGtkCommon.h"
-
-#include <quillon/ui/Embedding.h>
+#include "wren/WrenGtk.h"
 
 namespace {
 
@@ -26,7 +25,8 @@ void updateScreen() {
     }
     wrengtk::setScreen(w, h, gtk_widget_get_scale_factor(content));
     GdkWindow* surface = gtk_widget_get_window(GTK_WIDGET(host().window));
-    GdkMonitor* monitor = surface ? gdk_display_get_monitor_at_window(gdk_window_get_display(surface), surface) : nullptr;
+    GdkMonitor* monitor =
+        surface ? gdk_display_get_monitor_at_window(gdk_window_get_display(surface), surface) : nullptr;
     if (monitor) {
         GdkRectangle geometry;
         gdk_monitor_get_geometry(monitor, &geometry);
@@ -46,7 +46,8 @@ void takeScreenshot(gpointer) {
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, at.width * scale, at.height * scale);
     cairo_t* cr = cairo_create(surface);
     cairo_scale(cr, scale, scale);
-    cairo_translate(cr, content == GTK_WIDGET(host().window) ? 0 : -at.x, content == GTK_WIDGET(host().window) ? 0 : -at.y);
+    cairo_translate(cr, content == GTK_WIDGET(host().window) ? 0 : -at.x,
+                    content == GTK_WIDGET(host().window) ? 0 : -at.y);
     gtk_widget_draw(GTK_WIDGET(host().window), cr);
     cairo_destroy(cr);
     cairo_surface_flush(surface);
@@ -71,14 +72,18 @@ gboolean overlayKeyUp(GtkWidget*, GdkEventKey* event, gpointer) {
     return gtk_im_context_filter_keypress(overlay().im, event);
 }
 
-void commitText(GtkIMContext*, const char* text, gpointer) { quillon_embed_text(text); }
+void commitText(GtkIMContext*, const char* text, gpointer) {
+    quillon_embed_text(text);
+}
 
 gboolean closeRequest(GtkWidget*, GdkEvent*, gpointer) {
     quillon_embed_back();
     return TRUE;
 }
 
-void areaRealized(GtkWidget* area, gpointer) { gtk_im_context_set_client_window(overlay().im, gtk_widget_get_window(area)); }
+void areaRealized(GtkWidget* area, gpointer) {
+    gtk_im_context_set_client_window(overlay().im, gtk_widget_get_window(area));
+}
 
 void makeOverlay() {
     Overlay& o = overlay();
@@ -133,7 +138,9 @@ gboolean hostKey(GtkWidget*, GdkEventKey* event, gpointer) {
     return wrengtk::hostKey(event->keyval, static_cast<GdkModifierType>(event->state));
 }
 
-void hostAllocated(GtkWidget*, GdkRectangle*, gpointer) { updateScreen(); }
+void hostAllocated(GtkWidget*, GdkRectangle*, gpointer) {
+    updateScreen();
+}
 
 void hostGone(gpointer, GObject*) {
     Overlay& o = overlay();
@@ -159,8 +166,8 @@ extern "C" int wren_gtk_attach(GtkWindow* window) {
     g_signal_connect(window, "key-press-event", G_CALLBACK(hostKey), nullptr);
     gtk_widget_add_events(GTK_WIDGET(window), GDK_TOUCH_MASK);
     // Three fingers: n-points can only be given at construction.
-    auto* swipe = static_cast<GtkGesture*>(
-        g_object_new(GTK_TYPE_GESTURE_SWIPE, "widget", window, "n-points", 3, nullptr));
+    auto* swipe =
+        static_cast<GtkGesture*>(g_object_new(GTK_TYPE_GESTURE_SWIPE, "widget", window, "n-points", 3, nullptr));
     gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(swipe), GTK_PHASE_CAPTURE);
     g_signal_connect(swipe, "swipe", G_CALLBACK(wrengtk::hostSwipe), nullptr);
     // The gesture lives as long as the window.

@@ -4,13 +4,12 @@
 // takes the window's screenshot with GTK's own renderer, shows the feedback screens in a
 // modal window over the host's and feeds them GTK's input, and records the host's button
 // clicks and stack pages in the operation trace.
-#include "wren/WrenGtk.h"
-
-#include "../gtk-common/WrenGtkCommon.h"
-
 #include <quillon/ui/Embedding.h>
 
 #include <vector>
+
+#include "../gtk-common/WrenGtkCommon.h"
+#include "wren/WrenGtk.h"
 
 namespace {
 
@@ -33,7 +32,8 @@ void updateScreen() {
     }
     wrengtk::setScreen(w, h, gtk_widget_get_scale_factor(content));
     GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(host().window));
-    GdkMonitor* monitor = surface ? gdk_display_get_monitor_at_surface(gdk_surface_get_display(surface), surface) : nullptr;
+    GdkMonitor* monitor =
+        surface ? gdk_display_get_monitor_at_surface(gdk_surface_get_display(surface), surface) : nullptr;
     if (monitor) {
         GdkRectangle geometry;
         gdk_monitor_get_geometry(monitor, &geometry);
@@ -48,7 +48,8 @@ void takeScreenshot(gpointer) {
     GtkWidget* window = GTK_WIDGET(host().window);
     GskRenderer* renderer = window ? gtk_native_get_renderer(GTK_NATIVE(window)) : nullptr;
     graphene_rect_t bounds;
-    if (!content || !renderer || !gtk_widget_get_mapped(content) || !gtk_widget_compute_bounds(content, window, &bounds))
+    if (!content || !renderer || !gtk_widget_get_mapped(content) ||
+        !gtk_widget_compute_bounds(content, window, &bounds))
         return;
     const float scale = static_cast<float>(gtk_widget_get_scale_factor(content));
     if (bounds.size.width < 1 || bounds.size.height < 1) return;
@@ -84,7 +85,9 @@ gboolean overlayKey(GtkEventControllerKey*, guint keyval, guint, GdkModifierType
     return wrengtk::feedbackKey(keyval);
 }
 
-void commitText(GtkIMContext*, const char* text, gpointer) { quillon_embed_text(text); }
+void commitText(GtkIMContext*, const char* text, gpointer) {
+    quillon_embed_text(text);
+}
 
 gboolean closeRequest(GtkWindow*, gpointer) {
     quillon_embed_back();  // the window goes when the flow's screens are gone
@@ -147,8 +150,12 @@ gboolean hostKey(GtkEventControllerKey*, guint keyval, guint, GdkModifierType st
     return wrengtk::hostKey(keyval, state);
 }
 
-void hostChanged(GtkWidget*, gpointer) { updateScreen(); }
-void hostResized(GObject*, GParamSpec*, gpointer) { updateScreen(); }
+void hostChanged(GtkWidget*, gpointer) {
+    updateScreen();
+}
+void hostResized(GObject*, GParamSpec*, gpointer) {
+    updateScreen();
+}
 
 void hostGone(gpointer, GObject*) {
     Overlay& o = overlay();

@@ -1,9 +1,9 @@
 // The embedded screen's side inside the toolkit (the host's side is quillon/ui/Embedding.h).
 #pragma once
 
-#include "quillon/ui/Geometry.h"
-
 #include <memory>
+
+#include "quillon/ui/Geometry.h"
 
 namespace quillon::ui {
 class Image;

@@ -3,14 +3,18 @@
 // place: it is the key window the feedback flow presents from, and it shows the host's own
 // picture as the backdrop the alert and the prompts are drawn over. The host is told to show
 // its window only while something is on screen besides that backdrop.
-#include "quillon/ui/Embedding.h"
+#include <cairo.h>
+
+#include <cmath>
+#include <cstring>
 
 #include "platform/foundation/Logger.h"
 #include "platform/ui/Backend.h"
 #include "platform/ui/Embedded.h"
-#include "platform/ui/ViewInternals.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/ViewInternals.h"
 #include "quillon/ui/Application.h"
+#include "quillon/ui/Embedding.h"
 #include "quillon/ui/EventScript.h"
 #include "quillon/ui/Image.h"
 #include "quillon/ui/ImageView.h"
@@ -18,11 +22,6 @@
 #include "quillon/ui/Screen.h"
 #include "quillon/ui/ViewController.h"
 #include "quillon/ui/Window.h"
-
-#include <cairo.h>
-
-#include <cmath>
-#include <cstring>
 
 namespace quillon::ui::detail {
 namespace {
@@ -196,7 +195,9 @@ extern "C" int quillon_embed_picture(QNEmbedPicture* picture) {
     return 1;
 }
 
-extern "C" int quillon_embed_screens_shown(void) { return detail::embedding().started && detail::screensUp() ? 1 : 0; }
+extern "C" int quillon_embed_screens_shown(void) {
+    return detail::embedding().started && detail::screensUp() ? 1 : 0;
+}
 
 extern "C" void quillon_embed_supply_screenshot(const QNEmbedPicture* picture) {
     if (!picture || !picture->pixels || picture->width < 1 || picture->height < 1 || picture->width > 16384 ||
@@ -222,10 +223,17 @@ extern "C" void quillon_embed_supply_screenshot(const QNEmbedPicture* picture) {
 extern "C" void quillon_embed_touch(int phase, int finger, double x, double y) {
     if (!std::isfinite(x) || !std::isfinite(y)) return;
     switch (phase) {
-        case QN_EMBED_TOUCH_BEGAN: input::touchDown(finger, x, y, 1); break;
-        case QN_EMBED_TOUCH_MOVED: input::touchMove(finger, x, y); break;
-        case QN_EMBED_TOUCH_ENDED: input::touchUp(finger, x, y); break;
-        default: break;
+        case QN_EMBED_TOUCH_BEGAN:
+            input::touchDown(finger, x, y, 1);
+            break;
+        case QN_EMBED_TOUCH_MOVED:
+            input::touchMove(finger, x, y);
+            break;
+        case QN_EMBED_TOUCH_ENDED:
+            input::touchUp(finger, x, y);
+            break;
+        default:
+            break;
     }
 }
 
@@ -238,16 +246,27 @@ extern "C" void quillon_embed_key(int key) {
     if (key == QN_EMBED_KEY_BACKSPACE) input::pressBackspace();
 }
 
-extern "C" void quillon_embed_shake(void) { MotionManager::injectAccelerometerSample(3.0, 0.0, 0.0); }
+extern "C" void quillon_embed_shake(void) {
+    MotionManager::injectAccelerometerSample(3.0, 0.0, 0.0);
+}
 
 extern "C" void quillon_embed_swipe(int direction) {
     Point v;
     switch (direction) {
-        case QN_EMBED_SWIPE_RIGHT: v = {1, 0}; break;
-        case QN_EMBED_SWIPE_LEFT: v = {-1, 0}; break;
-        case QN_EMBED_SWIPE_UP: v = {0, -1}; break;
-        case QN_EMBED_SWIPE_DOWN: v = {0, 1}; break;
-        default: return;
+        case QN_EMBED_SWIPE_RIGHT:
+            v = {1, 0};
+            break;
+        case QN_EMBED_SWIPE_LEFT:
+            v = {-1, 0};
+            break;
+        case QN_EMBED_SWIPE_UP:
+            v = {0, -1};
+            break;
+        case QN_EMBED_SWIPE_DOWN:
+            v = {0, 1};
+            break;
+        default:
+            return;
     }
     // Over the stand-in window, where the flow's own swipe recogniser is attached when a
     // swipe way of feedback is listening.
