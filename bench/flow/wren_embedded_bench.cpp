@@ -3,29 +3,26 @@
 // screenshot the host supplies, beside the same step on the headless screen in the same run
 // (measured first: a process embeds once and for good). The host's own drawing of the picture
 // (GTK's, Qt's) comes after and is not part of these figures.
-#include <quillon/ui.h>
-#include <quillon/ui/Embedding.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <functional>
-#include <vector>
-
+#include "../BenchTiming.h"
 #include "Wren/WrenPreferences.h"
 #include "Wren/ui/WrenWindowController.h"
 #include "platform/runtime/RunLoop.h"
 #include "support/TestEnv.h"
 
+#include <quillon/ui.h>
+#include <quillon/ui/Embedding.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
 namespace ui = quillon::ui;
 using Clock = std::chrono::steady_clock;
 
-namespace {
+using benchtiming::median;
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+namespace {
 
 void runUntil(const std::function<bool()>& done) {
     while (!done()) platform::RunLoop::main().runOnce(0.001);

@@ -3,6 +3,8 @@
 // measured first in the same run (a process embeds once and for good). The chord's handler
 // updates the screen's figures and sends the shake; this sends the same shake. A host as an
 // application is one: only the shared libraries and their public headers.
+#include "../BenchTiming.h"
+
 #include <poll.h>
 #include <quillon/quillon.h>
 #include <quillon/ui.h>
@@ -11,7 +13,6 @@
 #include <wren/Wren.h>
 #include <wren/WrenGtk.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -20,12 +21,9 @@
 namespace ui = quillon::ui;
 using Clock = std::chrono::steady_clock;
 
-namespace {
+using benchtiming::median;
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+namespace {
 
 double since(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
