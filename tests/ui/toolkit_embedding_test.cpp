@@ -23,6 +23,7 @@ struct FakeHost {
     std::vector<int> shown;
     int screenshots = 0;
     std::vector<unsigned char> pixels = std::vector<unsigned char>(400 * 600 * 4);
+    int stride = 400 * 4;  // a host may hand over a malformed picture
 
     FakeHost() {
         // An opaque red picture, at scale 2.
@@ -35,7 +36,7 @@ struct FakeHost {
         host.take_screenshot = [](void* user) {
             auto* self = static_cast<FakeHost*>(user);
             ++self->screenshots;
-            QNEmbedPicture p{self->pixels.data(), 400, 600, 400 * 4, 2.0};
+            QNEmbedPicture p{self->pixels.data(), 400, 600, self->stride, 2.0};
             quillon_embed_supply_screenshot(&p);
         };
         EXPECT_EQ(quillon_embed_start(&host, 200, 300, 2.0), 1);
@@ -100,4 +101,39 @@ TEST(Embedding, ScreensComeUpOverTheHostPictureAndGoOnBack) {
     ASSERT_TRUE(runUntil([] { return ui::AlertView::visibleAlert() != nullptr; }));
     ui::AlertView::visibleAlert()->pressButton(0);
     EXPECT_EQ(traceText(), "tap:GtkButton\nviewWillAppear:settings\n");
+}
+
+TEST(Embedding, TheEditScreenShowsTheHostsScreenshotAndBackClosesIt) {
+    ui::MotionManager::setSimulated(true);
+    WrenWindowController& flow = WrenWindowController::sharedInstance();
+    WrenPreferences prefs;
+    flow.setPreferences(&prefs);
+    FakeHost host;
+    flow.enabledMonitorShakeEvent(true);
+    auto edit = [&] {
+        quillon_embed_shake();
+        EXPECT_TRUE(runUntil([] { return ui::AlertView::visibleAlert() != nullptr; }));
+        ui::AlertView::visibleAlert()->pressButton(2);
+        EXPECT_TRUE(runUntil([&] { return !host.shown.empty() && host.shown.back() == 1; }));
+        return flow.snapshotEditController();
+    };
+
+    auto editor = edit();
+    ASSERT_NE(editor, nullptr);
+    runFor(1.0);  // the white flash over the screenshot is gone after 0.75 s
+    const ui::Color middle = editor->modifiedImage()->pixelAt(20, 200);
+    EXPECT_GT(middle.red, middle.green + 0.15);  // the host's red, dimmed under the hint
+    quillon_embed_back();                        // the host closed its feedback window
+    ASSERT_TRUE(runUntil([&] { return !flow.snapshotEditController() && host.shown.back() == 0; }));
+    EXPECT_EQ(flow.toolsBarEvent(), 1);
+
+    // A picture whose rows overlap is refused: the flow renders the stand-in instead of reading
+    // past the host's buffer.
+    host.stride = 16;
+    editor = edit();
+    ASSERT_NE(editor, nullptr);
+    runFor(1.0);
+    const ui::Color fallback = editor->modifiedImage()->pixelAt(20, 200);
+    EXPECT_LT(fallback.red, fallback.green + 0.05);
+    quillon_embed_back();
 }
