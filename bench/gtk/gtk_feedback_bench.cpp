@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -122,5 +123,7 @@ int main() {
     std::printf("baseline: shake to alert drawn on the headless screen (750x1334): median %.2f ms\n", median(headless));
     std::printf("difference: %+.2f ms (goal: at most 50 ms above the headless screen)\n",
                 median(gtk) - median(headless));
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
     return 0;
 }
