@@ -2,6 +2,7 @@
 #   libquillon2        the shared libraries, libquillon and libquillon-ui (runtime)
 #   libquillon-dev     headers, static library, CMake package, .pc files (dev)
 #   quillon-tools      quillon-collector, quillon-notify, quillon-symbols (tools)
+#   libquillon-gtk     the GTK adapters with their CMake and pkg-config files (gtk), when built
 #   libquillon2-dbgsym, quillon-tools-dbgsym   debug information, by build id under /usr/lib/debug
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillon)
@@ -12,6 +13,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Crash reporter and feedback tool linked i
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime dev tools)
+if(TARGET quillon_gtk4 OR TARGET quillon_gtk3)
+  list(APPEND CPACK_COMPONENTS_ALL gtk)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -48,5 +52,22 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION "Crash reporter and feedback tool: collect
  quillon-symbols, which makes and uploads the symbol files of stripped builds; and
  quillon-notify, which posts the notices of an application's extensions.")
 set(CPACK_DEBIAN_TOOLS_DEBUGINFO_PACKAGE ON)
+
+set(CPACK_DEBIAN_GTK_PACKAGE_NAME libquillon-gtk)
+set(CPACK_COMPONENT_GTK_DESCRIPTION "Crash reporter and feedback tool: the feedback flow over GTK windows
+ libquillon-gtk4 and libquillon-gtk3, which put the feedback screens over a GTK application's
+ window (wren_gtk_attach), with their CMake targets (Quillon::gtk4, Quillon::gtk3) and
+ pkg-config files (quillon-gtk4, quillon-gtk3).")
+set(CPACK_COMPONENT_GTK_DEPENDS dev)
+# Its libraries link libquillon-ui of libquillon2 (named by the component dependency) and GTK.
+set(CPACK_DEBIAN_GTK_PACKAGE_SHLIBDEPS OFF)
+set(QUILLON_GTK_DEBIAN_DEPENDS)
+if(TARGET quillon_gtk4)
+  list(APPEND QUILLON_GTK_DEBIAN_DEPENDS "libgtk-4-1")
+endif()
+if(TARGET quillon_gtk3)
+  list(APPEND QUILLON_GTK_DEBIAN_DEPENDS "libgtk-3-0")
+endif()
+list(JOIN QUILLON_GTK_DEBIAN_DEPENDS ", " CPACK_DEBIAN_GTK_PACKAGE_DEPENDS)
 
 include(CPack)

@@ -17,32 +17,10 @@ cleanup() {
   rm -rf "$WORK"
 }
 trap cleanup EXIT
-"$COLLECTOR" --port 0 --db "$WORK/db" >"$WORK/collector.out" 2>&1 &
-PID=$!
-for _ in $(seq 200); do grep -q '^listening on ' "$WORK/collector.out" && break; sleep 0.05; done
-ADDR=$(sed -n 's/^listening on //p' "$WORK/collector.out")
-[[ -n $ADDR ]] || { echo "collector did not start"; cat "$WORK/collector.out"; exit 1; }
-
+# shellcheck source=collector-bundle.sh
+source "$(dirname "$0")/collector-bundle.sh"
+collector_and_bundle "$COLLECTOR" "$EXE" "$WORK"
 NAME=$(basename "$EXE")
-mkdir -p "$WORK/bundle" "$WORK/home" "$WORK/run"
-chmod 700 "$WORK/run"
-cp "$EXE" "$WORK/bundle/"
-cat >"$WORK/bundle/Info.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>CFBundleIdentifier</key><string>org.example.$NAME</string>
-	<key>CFBundleExecutable</key><string>$NAME</string>
-	<key>CFBundleShortVersionString</key><string>1.0</string>
-	<key>CFBundleVersion</key><string>1</string>
-	<key>QuillonCrashHost</key><string>$ADDR</string>
-	<key>QuillonConfigHost</key><string>$ADDR</string>
-	<key>WrenFeedbackHost</key><string>$ADDR</string>
-	<key>WrenFileStoreHost</key><string>$ADDR</string>
-</dict>
-</plist>
-PLIST
 set +e
 # shellcheck disable=SC2086
 env -u XDG_DATA_HOME HOME="$WORK/home" XDG_RUNTIME_DIR="$WORK/run" ${CHECK_WRAP:-} "$WORK/bundle/$NAME" "$@" >"$WORK/run.out" 2>&1

@@ -19,9 +19,12 @@
 #pragma once
 
 #include "quillon/ui/Export.h"
+#include "quillon/ui/Geometry.h"
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quillon::ui {
 
@@ -46,6 +49,13 @@ QUILLON_UI_EXPORT bool hasFirstResponder();
 QUILLON_UI_EXPORT void typeText(const std::string& text);
 QUILLON_UI_EXPORT void pressReturn();
 QUILLON_UI_EXPORT void pressBackspace();
+// Fingers 0, 1, ... each moving from its first point to its second in `steps` moves over
+// `seconds`, then lifted; `then` runs after the lift.
+QUILLON_UI_EXPORT void drag(const std::vector<std::pair<Point, Point>>& fingers, int steps, double seconds,
+                            std::function<void()> then = {});
+// A swipe of `touches` fingers side by side across the middle of the key window, along
+// `direction` ((0, -1) up, (1, 0) right...). False without a key window.
+QUILLON_UI_EXPORT bool swipe(Point direction, int touches, std::function<void()> then = {});
 }  // namespace input
 
 }  // namespace quillon::ui

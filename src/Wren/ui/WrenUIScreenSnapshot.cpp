@@ -3,6 +3,7 @@
 #include "platform/foundation/DateFormat.h"
 #include "platform/foundation/Files.h"
 #include "platform/foundation/Logger.h"
+#include "platform/ui/Embedded.h"
 
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,9 @@ std::shared_ptr<ui::Image> WrenUIScreenSnapshot::screenSnapshotByView(const std:
 
 std::shared_ptr<ui::Image> WrenUIScreenSnapshot::screenSnapshotByTopController(
     const std::shared_ptr<ui::ViewController>& controller) {
+    // An embedding host's window is drawn by the host's toolkit: the host supplies its picture.
+    if (ui::detail::isEmbeddingStandIn(controller.get()))
+        if (std::shared_ptr<ui::Image> host = ui::detail::hostScreenshot()) return host;
     return controller ? screenSnapshotByView(controller->view()) : nullptr;
 }
 

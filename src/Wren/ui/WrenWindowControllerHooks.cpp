@@ -7,6 +7,7 @@
 #include "platform/foundation/Logger.h"
 #include "platform/runtime/DispatchQueue.h"
 #include "platform/runtime/ObjectRuntime.h"
+#include "platform/ui/Embedded.h"
 #include "platform/ui/MethodTables.h"
 
 namespace ui = quillon::ui;
@@ -36,18 +37,21 @@ void sendEventReplacement(ui::Object& self, ui::Event& event) {
     const ui::Point location = touch->locationInView(view.get());
     const std::string name = view ? view->className() : "(null)";
     platform::log(platform::format("tap:%s x:%f y:%f", name.c_str(), location.x, location.y));
-    // Taps on the feedback screens themselves (their fields, mask and cards) are not the host's.
+    // Taps on the feedback screens themselves (their fields, mask and cards) are not the host's;
+    // under an embedding host, the toolkit's views are the feedback screens.
     WrenWindowController& windowController = WrenWindowController::sharedInstance();
-    if (!windowController.isOwnView(view)) windowController.appendOperationRecord("tap:" + name);
+    if (!windowController.isOwnView(view) && !ui::detail::isOutsideHostTrace(view.get()))
+        windowController.appendOperationRecord("tap:" + name);
 }
 
 void viewDidLoadReplacement(ui::Object& self) {
     if (auto original = renamedOriginal<ui::ViewDidLoadImp>(ui::kViewControllerClass, ui::kViewDidLoadSelector))
         original(self);
     std::string name = self.className();
-    platform::DispatchQueue::global().async([name] {
+    const bool traced = !ui::detail::isOutsideHostTrace(&self);
+    platform::DispatchQueue::global().async([name, traced] {
         platform::log("viewDidLoad:" + name);
-        WrenWindowController::sharedInstance().appendOperationRecord("viewDidLoad:" + name);
+        if (traced) WrenWindowController::sharedInstance().appendOperationRecord("viewDidLoad:" + name);
     });
 }
 
@@ -58,7 +62,8 @@ void viewWillAppearReplacement(ui::Object& self, bool animated) {
     if (!controller) return;
     std::weak_ptr<ui::ViewController> weak = controller->weak_from_this();
     std::string name = self.className(), description = describe(self);
-    platform::DispatchQueue::global().async([weak, name, description] {
+    const bool traced = !ui::detail::isOutsideHostTrace(&self);
+    platform::DispatchQueue::global().async([weak, name, description, traced] {
         WrenWindowController& windowController = WrenWindowController::sharedInstance();
         if (name.rfind("Wren", 0) != 0 && windowController.swipeGesture() && windowController.wayOfFeedback() != 0) {
             // The recogniser is a view object: it is attached on the main thread.
@@ -68,7 +73,7 @@ void viewWillAppearReplacement(ui::Object& self, bool animated) {
             });
         }
         platform::log(platform::format("viewWillAppear:%s self:%s", name.c_str(), description.c_str()));
-        windowController.appendOperationRecord("viewWillAppear:" + name);
+        if (traced) windowController.appendOperationRecord("viewWillAppear:" + name);
     });
 }
 
@@ -80,7 +85,8 @@ void viewWillDisappearReplacement(ui::Object& self, bool animated) {
     if (!controller) return;
     std::weak_ptr<ui::ViewController> weak = controller->weak_from_this();
     std::string name = self.className(), description = describe(self);
-    platform::DispatchQueue::global().async([weak, name, description] {
+    const bool traced = !ui::detail::isOutsideHostTrace(&self);
+    platform::DispatchQueue::global().async([weak, name, description, traced] {
         if (name.rfind("Wren", 0) != 0) {
             ui::performOnMainThread([weak] {
                 if (std::shared_ptr<ui::ViewController> controller = weak.lock())
@@ -88,7 +94,7 @@ void viewWillDisappearReplacement(ui::Object& self, bool animated) {
             });
         }
         platform::log(platform::format("viewWillDisappear:%s self:%s", name.c_str(), description.c_str()));
-        WrenWindowController::sharedInstance().appendOperationRecord("viewWillDisappear:" + name);
+        if (traced) WrenWindowController::sharedInstance().appendOperationRecord("viewWillDisappear:" + name);
     });
 }
 

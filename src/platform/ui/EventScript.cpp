@@ -117,6 +117,52 @@ void pressBackspace() {
     if (auto responder = firstResponder()) responder->deleteBackward();
 }
 
+namespace {
+void dragSteps(const std::vector<std::pair<Point, Point>>& fingers, int steps, double seconds, int step,
+               std::function<void()> then) {
+    if (step > steps) {
+        for (std::size_t f = 0; f < fingers.size(); ++f)
+            touchUp(static_cast<int>(f), fingers[f].second.x, fingers[f].second.y);
+        if (then) then();
+        return;
+    }
+    double t = static_cast<double>(step) / steps;
+    for (std::size_t f = 0; f < fingers.size(); ++f) {
+        const auto& [a, b] = fingers[f];
+        touchMove(static_cast<int>(f), a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t);
+    }
+    platform::RunLoop::main().performAfter(seconds / steps, [fingers, steps, seconds, step, then] {
+        dragSteps(fingers, steps, seconds, step + 1, then);
+    });
+}
+}  // namespace
+
+void drag(const std::vector<std::pair<Point, Point>>& fingers, int steps, double seconds, std::function<void()> then) {
+    for (std::size_t f = 0; f < fingers.size(); ++f)
+        touchDown(static_cast<int>(f), fingers[f].first.x, fingers[f].first.y, 1);
+    platform::RunLoop::main().performAfter(seconds / steps, [fingers, steps, seconds, then] {
+        dragSteps(fingers, steps, seconds, 1, then);
+    });
+}
+
+bool swipe(Point direction, int touches, std::function<void()> then) {
+    auto key = Application::shared().keyWindow();
+    if (!key || touches < 1) return false;
+    Rect bounds = key->bounds();
+    Point center = bounds.center(), v = direction;
+    // Far enough for a swipe recogniser (50 points) on a small window too.
+    double distance = std::max(0.4 * (v.x != 0 ? bounds.width() : bounds.height()), 60.0);
+    std::vector<std::pair<Point, Point>> fingers;
+    for (int f = 0; f < touches; ++f) {
+        double offset = (f - (touches - 1) / 2.0) * 30;  // fingers side by side, 30 points apart
+        Point base{center.x + (v.x == 0 ? offset : 0), center.y + (v.y == 0 ? offset : 0)};
+        fingers.push_back({{base.x - v.x * distance / 2, base.y - v.y * distance / 2},
+                           {base.x + v.x * distance / 2, base.y + v.y * distance / 2}});
+    }
+    drag(fingers, 10, 0.2, std::move(then));
+    return true;
+}
+
 }  // namespace input
 
 // ------------------------------------------------------------------ the player
@@ -177,32 +223,6 @@ void tapAt(double x, double y, int tapCount, std::function<void()> then) {
     platform::RunLoop::main().performAfter(0.03, [x, y, then] {
         input::touchUp(0, x, y);
         then();
-    });
-}
-
-void dragSteps(const std::vector<std::pair<Point, Point>>& fingers, int steps, double seconds, int step,
-               std::function<void()> then) {
-    if (step > steps) {
-        for (std::size_t f = 0; f < fingers.size(); ++f)
-            input::touchUp(static_cast<int>(f), fingers[f].second.x, fingers[f].second.y);
-        then();
-        return;
-    }
-    double t = static_cast<double>(step) / steps;
-    for (std::size_t f = 0; f < fingers.size(); ++f) {
-        const auto& [a, b] = fingers[f];
-        input::touchMove(static_cast<int>(f), a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t);
-    }
-    platform::RunLoop::main().performAfter(seconds / steps, [fingers, steps, seconds, step, then] {
-        dragSteps(fingers, steps, seconds, step + 1, then);
-    });
-}
-
-void drag(const std::vector<std::pair<Point, Point>>& fingers, int steps, double seconds, std::function<void()> then) {
-    for (std::size_t f = 0; f < fingers.size(); ++f)
-        input::touchDown(static_cast<int>(f), fingers[f].first.x, fingers[f].first.y, 1);
-    platform::RunLoop::main().performAfter(seconds / steps, [fingers, steps, seconds, then] {
-        dragSteps(fingers, steps, seconds, 1, then);
     });
 }
 
@@ -290,7 +310,7 @@ void step() {
                 skip(lineNumber, "expected drag X1 Y1 X2 Y2 [STEPS] [SECONDS]", raw);
                 continue;
             }
-            drag({{{a, b}, {c, d}}}, static_cast<int>(steps), seconds, done);
+            input::drag({{{a, b}, {c, d}}}, static_cast<int>(steps), seconds, done);
             return;
         }
         if (cmd == "swipe") {
@@ -301,23 +321,10 @@ void step() {
             bool ok = dir != kDirections.end() && w.size() <= 3 &&
                       (w.size() < 3 || (number(w[2], touches) && touches >= 1 && touches <= 10 &&
                                         touches == std::floor(touches)));
-            auto key = Application::shared().keyWindow();
-            if (!ok || !key) {
-                skip(lineNumber, key ? "expected swipe up|down|left|right [TOUCHES]" : "no key window", raw);
+            if (!ok || !input::swipe(dir->second, static_cast<int>(touches), done)) {
+                skip(lineNumber, ok ? "no key window" : "expected swipe up|down|left|right [TOUCHES]", raw);
                 continue;
             }
-            Rect bounds = key->bounds();
-            Point center = bounds.center(), v = dir->second;
-            double distance = 0.4 * (v.x != 0 ? bounds.width() : bounds.height());
-            std::vector<std::pair<Point, Point>> fingers;
-            int n = static_cast<int>(touches);
-            for (int f = 0; f < n; ++f) {
-                double offset = (f - (n - 1) / 2.0) * 30;  // fingers side by side, 30 points apart
-                Point base{center.x + (v.x == 0 ? offset : 0), center.y + (v.y == 0 ? offset : 0)};
-                fingers.push_back({{base.x - v.x * distance / 2, base.y - v.y * distance / 2},
-                                   {base.x + v.x * distance / 2, base.y + v.y * distance / 2}});
-            }
-            drag(fingers, 10, 0.2, done);
             return;
         }
         if (cmd == "type") {

@@ -6,6 +6,7 @@
 #include "platform/foundation/Logger.h"
 #include "platform/runtime/RunLoop.h"
 #include "platform/ui/Backend.h"
+#include "platform/ui/Embedded.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/ViewInternals.h"
 #include "quillon/ui/Application.h"
@@ -38,7 +39,19 @@ Display& display() {
     return *d;
 }
 
+constexpr detail::BackendEntry kBackends[] = {
+    {"embedded", detail::makeEmbeddedBackend, "host window"},
+    {"sdl", detail::makeSdlBackend, "SDL window"},
+    {"headless", detail::makeHeadlessBackend, "headless screen"},
+};
+
+std::string& requestOverride() {
+    static auto* name = new std::string;
+    return *name;
+}
+
 std::string requestedBackend() {
+    if (!requestOverride().empty()) return requestOverride();
     if (const char* env = std::getenv("QUILLON_UI_BACKEND"); env && *env) return env;
     return platform::Bundle::main().infoString("QuillonUIBackend").value_or("headless");
 }
@@ -47,20 +60,27 @@ void chooseBackend() {
     Display& d = display();
     if (d.chosen) return;
     d.chosen = true;
+    d.backend.reset();
     Rect b = Screen::main().bounds();
-    std::string requested = requestedBackend();
-    if (requested == "sdl") {
+    const std::string requested = requestedBackend();
+    const detail::BackendEntry* entry = nullptr;
+    for (const auto& e : kBackends)
+        if (requested == e.name) entry = &e;
+    if (!entry) {
+        platform::logf("quillon-ui: unknown screen back end \"%s\"; using the headless screen", requested.c_str());
+    } else {
         std::string why;
-        d.backend = detail::makeSdlBackend(b.size, Screen::main().scale(), why);
+        d.backend = entry->make(b.size, Screen::main().scale(), why);
         if (d.backend) {
-            platform::logf("quillon-ui: SDL window of %g x %g points at scale %g", b.width(), b.height(),
-                           Screen::main().scale());
+            if (requested != "headless")
+                platform::logf("quillon-ui: %s of %g x %g points at scale %g", entry->what, b.width(), b.height(),
+                               Screen::main().scale());
             return;
         }
-        platform::logf("quillon-ui: no SDL window (%s); using the headless screen", why.c_str());
-    } else if (requested != "headless") {
-        platform::logf("quillon-ui: unknown screen back end \"%s\"; using the headless screen", requested.c_str());
+        platform::logf("quillon-ui: no %s (%s); using the headless screen", entry->what, why.c_str());
     }
+    std::string why;
+    d.backend = detail::makeHeadlessBackend(b.size, Screen::main().scale(), why);
 }
 
 // The status bar as the screen shows it over the application: the time and a battery.
@@ -122,6 +142,7 @@ void displayPass() {
     for (const auto& w : windows) anyVisible = anyVisible || !w->isHidden();
     if (!anyVisible) return;  // nothing on screen: nothing to draw
     chooseBackend();
+    d.backend->prepare();
     cairo_surface_t* surface = screenSurface();
     cairo_t* cr = cairo_create(surface);
     cairo_scale(cr, Screen::main().scale(), Screen::main().scale());
@@ -129,12 +150,26 @@ void displayPass() {
     cairo_destroy(cr);
     cairo_surface_flush(surface);
     ++d.passes;
-    if (d.backend) d.backend->present(surface);
+    d.backend->present(surface);
 }
+
+class HeadlessBackend final : public detail::Backend {
+public:
+    const char* name() const override { return "headless"; }
+    void present(cairo_surface_t*) override {}
+};
 
 }  // namespace
 
 namespace detail {
+std::unique_ptr<Backend> makeHeadlessBackend(Size, double, std::string&) { return std::make_unique<HeadlessBackend>(); }
+
+void requestBackend(const char* name) {
+    requestOverride() = name ? name : "";
+    display().chosen = false;
+    markScreenDirty();
+}
+
 void markScreenDirty() {
     Display& d = display();
     if (d.scheduled) return;
@@ -149,11 +184,19 @@ Screen& Screen::main() {
 }
 
 Rect Screen::bounds() const {
+    Size embedded;
+    double scale = 0;
+    if (detail::embeddedScreen(embedded, scale)) return Rect(0, 0, embedded.width, embedded.height);
     auto b = platform::ui::Screen::main().bounds();
     return Rect(0, 0, b.width, b.height);
 }
 
-double Screen::scale() const { return platform::ui::Screen::main().scale(); }
+double Screen::scale() const {
+    Size embedded;
+    double scale = 0;
+    if (detail::embeddedScreen(embedded, scale)) return scale;
+    return platform::ui::Screen::main().scale();
+}
 
 Rect Screen::applicationFrame() const {
     Rect b = bounds();
