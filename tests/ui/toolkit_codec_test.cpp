@@ -297,13 +297,17 @@ Bytes onePixelFrames(std::size_t frames) {
 }
 
 // Runs `body` in a child process whose address space is limited to `mib` MiB (0: no limit);
-// the child's exit status, or 128 + the signal that ended it.
+// the child's exit status (99: an exception escaped), or 128 + the signal that ended it.
 int inLimitedChild(std::size_t mib, const std::function<int()>& body) {
     pid_t pid = fork();
     if (pid == 0) {
         rlimit limit{mib << 20, mib << 20};
         if (mib) setrlimit(RLIMIT_AS, &limit);
-        _exit(body());
+        try {
+            _exit(body());
+        } catch (...) {
+            _exit(99);
+        }
     }
     int status = 0;
     waitpid(pid, &status, 0);
