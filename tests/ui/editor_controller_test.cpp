@@ -204,4 +204,27 @@ TEST(EditScreenLandscapeTest, BottomBarIs35Point2PointsHighInLandscape) {
     Screen::main().reset();
 }
 
+TEST_F(EditScreenTest, ALongCommentScrollsSoThatTheCaretStaysInSight) {
+    const auto comment = editor->commentView();
+    std::string script = "tap 187 655\nwait 0.5\n";  // the text tool opens the comment card
+    for (int line = 1; line <= 12; ++line)
+        script += "type 第" + std::to_string(line) + "行：点了保存按钮以后页面没有任何反应，再点一次就退出了\nkey return\n";
+    const std::string shot = testenv::makeTempDir() + "/comment.png";
+    bool finished = false;
+    ASSERT_TRUE(EventScript::play(script + "wait 0.4\nsnapshot " + shot + "\n", "test", [&] { finished = true; }));
+    for (int i = 0; i < 500 && !finished; ++i) run(0.01);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(comment->length(), 350u);
+    EXPECT_GT(comment->contentOffset().y, comment->bounds().size.height);
+    const Rect caret = comment->caretRect();
+    EXPECT_GE(caret.minY(), 0.0);
+    EXPECT_LE(caret.maxY(), comment->bounds().size.height);
+    const Rect onScreen = comment->convertRectToView(caret, nullptr);
+    auto picture = Image::imageWithContentsOfFile(shot);
+    ASSERT_TRUE(picture);
+    const Color c = picture->pixelAt(static_cast<int>(onScreen.midX() * 2), static_cast<int>(onScreen.midY() * 2));
+    EXPECT_LT(c.red, 0.1);
+    EXPECT_GT(c.blue, 0.9);
+}
+
 }  // namespace

@@ -263,6 +263,63 @@ TEST(TextControls, TypedTextGoesToTheFirstResponderWithinTheDelegatesLimits) {
     NotificationCenter::removeObserver(token);
 }
 
+TEST(TextControls, ALongTextScrollsToItsCaretWhichKeysTapsAndDragsMove) {
+    uitest::Screen screen;
+    // As the comment card: 14-point text, about eight lines high.
+    auto text = std::make_shared<TextView>(Rect(10, 80, 355, 170));
+    text->setFont(Font::systemFontOfSize(14));
+    screen.root->view()->addSubview(text);
+    const std::string dir = testenv::makeTempDir();
+    std::string script = "tap 100 120\ntype 保存按钮点了没有反应，再点一次就闪退了。\n"
+                         "type https://example.invalid/a/very/long/address/without/any/space/that/must/wrap/somewhere\n";
+    for (int line = 1; line <= 10; ++line) script += "key return\ntype line " + std::to_string(line) + " 第" + std::to_string(line) + "行\n";
+    ASSERT_TRUE(uitest::play(script + "snapshot " + dir + "/end.png\n"));
+
+    const Rect field = text->frame();
+    auto inView = [&](const Rect& caret) {
+        return caret.minY() >= 0 && caret.maxY() <= field.height() && caret.minX() >= 0 && caret.maxX() <= field.width();
+    };
+    auto caretShown = [&](const std::string& png) {
+        auto shot = Image::imageWithContentsOfFile(png);
+        const Rect caret = text->caretRect();
+        return shot && near(shot->pixelAt(static_cast<int>((field.x() + caret.midX()) * 2),
+                                           static_cast<int>((field.y() + caret.midY()) * 2)),
+                            0.0, 0.478, 1.0, 0.05);
+    };
+    EXPECT_GT(text->contentOffset().y, 100.0);
+    EXPECT_EQ(text->caretPosition(), text->length());
+    EXPECT_TRUE(inView(text->caretRect()));
+    EXPECT_TRUE(caretShown(dir + "/end.png"));
+
+    // Three lines up and two characters left, then typing goes in there.
+    const Rect end = text->caretRect();
+    ASSERT_TRUE(uitest::play("key up\nkey up\nkey up\nkey left\nkey left\ntype ^\nsnapshot " + dir + "/moved.png\n"));
+    EXPECT_NEAR(text->caretRect().y(), end.y() - 3 * end.height(), 2.0);
+    EXPECT_NE(text->text().find("line 7 第^7行"), std::string::npos);
+    EXPECT_TRUE(caretShown(dir + "/moved.png"));
+
+    // Up past the first line reaches the start, scrolled to the top; a drag scrolls back down.
+    std::string ups;
+    for (int i = 0; i < 20; ++i) ups += "key up\n";
+    ASSERT_TRUE(uitest::play(ups));
+    EXPECT_EQ(text->caretPosition(), 0u);
+    EXPECT_EQ(text->contentOffset().y, 0.0);
+    ASSERT_TRUE(uitest::play("drag 100 240 100 100\n"));
+    EXPECT_GT(text->contentOffset().y, 100.0);
+    EXPECT_EQ(text->caretPosition(), 0u);
+
+    // A tap places the caret: the start of the second line, the end of the first.
+    text->setText("abc\ndef\nghi");
+    text->setContentOffset(Point{0, 0});
+    const double line = text->caretRect().height();
+    ASSERT_TRUE(uitest::play("tap 16 " + std::to_string(80 + 8 + 1.5 * line) + "\n"));
+    EXPECT_EQ(text->caretPosition(), 4u);
+    ASSERT_TRUE(uitest::play("tap 300 " + std::to_string(80 + 8 + 0.5 * line) + "\n"));
+    EXPECT_EQ(text->caretPosition(), 3u);  // after "abc", before the line break
+    ASSERT_TRUE(uitest::play("key down\n"));
+    EXPECT_EQ(text->caretPosition(), 7u);
+}
+
 class Rows : public TableViewDataSource, public TableViewDelegate {
 public:
     std::int64_t tableViewNumberOfRowsInSection(TableView&, std::int64_t) override { return rows; }

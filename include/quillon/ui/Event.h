@@ -54,6 +54,9 @@ private:
 
 using TouchSet = std::vector<std::shared_ptr<Touch>>;
 
+// The arrow keys, as the first responder receives them (View::arrowKey).
+enum class ArrowKey { Left = 0, Right = 1, Up = 2, Down = 3 };
+
 enum class EventType { Touches = 0, Motion = 1, Presses = 3 };
 
 class QUILLON_UI_EXPORT Event {

@@ -12,7 +12,7 @@
 //   drag X1 Y1 X2 Y2 [STEPS] [SECONDS]  touch down, STEPS moves (default 10) over SECONDS (default 0.3), up
 //   swipe up|down|left|right [TOUCHES]  a swipe of TOUCHES fingers (default 3) across the middle of the key window
 //   type TEXT                           insert TEXT (UTF-8, the rest of the line) into the first responder
-//   key return|backspace                the Return or Backspace key on the first responder
+//   key return|backspace|left|right|up|down  the Return, Backspace or an arrow key on the first responder
 //   alert N                             press button N of the alert on screen
 //   background | foreground             the application's four lifecycle notifications, in the platform's order
 //   snapshot PATH                       write what the key window shows (with an alert over it), as PNG, at the screen's scale
@@ -20,6 +20,7 @@
 
 #include "quillon/ui/Export.h"
 #include "quillon/ui/Geometry.h"
+#include "quillon/ui/Event.h"
 
 #include <functional>
 #include <string>
@@ -56,6 +57,7 @@ QUILLON_UI_EXPORT void drag(const std::vector<std::pair<Point, Point>>& fingers,
 // A swipe of `touches` fingers side by side across the middle of the key window, along
 // `direction` ((0, -1) up, (1, 0) right...). False without a key window.
 QUILLON_UI_EXPORT bool swipe(Point direction, int touches, std::function<void()> then = {});
+QUILLON_UI_EXPORT void pressArrow(ArrowKey key);
 }  // namespace input
 
 }  // namespace quillon::ui

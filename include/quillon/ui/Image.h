@@ -5,7 +5,8 @@
 // Image sources open encoded data (GIF, PNG, JPEG) and give its frame count, each frame as
 // a fully composited image, and each frame's properties (the GIF delays).
 //
-// Codecs: JPEG through libjpeg-turbo, PNG through Cairo (libpng), GIF through giflib.
+// Codecs: JPEG through libjpeg-turbo (RGB, greyscale, CMYK and YCCK, EXIF orientation
+// applied), PNG through Cairo (libpng), GIF through giflib.
 #pragma once
 
 #include "quillon/ui/Color.h"
@@ -94,9 +95,25 @@ struct ImageProperties {
     std::optional<GifProperties> gif;
 };
 
-// Encoded image data opened for reading frame by frame. GIF frames are composited as a
-// browser shows them (transparency, disposal to background and to previous). A GIF whose
-// frames would need more than 64 MiB of pixels, or whose canvas alone would, is refused.
+// Encoded image data opened for reading frame by frame.
+//
+// GIF frames are composited as a browser shows them (transparency, disposal to background and
+// to previous), one at a time when asked for: the source keeps each frame's palette indexes
+// (one byte a pixel, only the part inside the canvas) and composites them in order, so asking
+// for the frames in order costs one frame each. What a GIF source holds - the indexes, the
+// palettes, one record per frame, and the canvas twice (the working canvas and the copy that
+// disposal to previous restores) - must fit in kMaxPixelBytes (64 MiB), or the GIF is refused.
+// A 45-frame 660 x 666 animation holds about 24 MB. Each image createImageAtIndex returns is a
+// new canvas-sized bitmap (width x height x 4 bytes) owned by the caller: a caller that keeps
+// every frame (an animated image) holds count() of them and should bound that itself.
+//
+// A PNG or JPEG gives one frame (JPEG turned upright by its EXIF orientation). A PNG whose
+// chunks declare more bytes than the data holds is refused before anything is allocated.
+//
+// Decoding never ends the process: data too large for the limit, and an allocation that
+// fails while decoding, give null (with one console line saying why), never a partial source.
+// A GIF damaged after some frames keeps the frames before the damage; a GIF without any frame
+// is not an image (null), so every source has count() >= 1.
 class QUILLON_UI_EXPORT ImageSource {
 public:
     static constexpr std::size_t kMaxPixelBytes = 64u * 1024 * 1024;
@@ -104,19 +121,22 @@ public:
     // Null when the data is not an image this toolkit can open (or is refused).
     static std::shared_ptr<ImageSource> createWithData(const Bytes& data);
     static std::shared_ptr<ImageSource> createWithFile(const std::string& path);
+    ~ImageSource();
 
-    std::size_t count() const { return frames_.size(); }
-    // Frame `index` as a full-canvas image of scale 1; null out of range.
+    std::size_t count() const;
+    // Frame `index` as a full-canvas image of scale 1; null out of range (or when memory for
+    // the bitmap runs out). Safe to call from several threads.
     std::shared_ptr<Image> createImageAtIndex(std::size_t index) const;
     // nullopt out of range.
     std::optional<ImageProperties> propertiesAtIndex(std::size_t index) const;
-    bool isGIF() const { return gif_; }
+    bool isGIF() const { return animation_ != nullptr; }
+
+    struct Animation;
 
 private:
-    ImageSource() = default;
-    std::vector<std::shared_ptr<Image>> frames_;
-    std::vector<ImageProperties> properties_;
-    bool gif_ = false;
+    ImageSource();
+    std::shared_ptr<Image> still_;
+    std::unique_ptr<Animation> animation_;
 };
 
 // JPEG of the image at `quality` in 0…1 (alpha is flattened onto black); empty on failure.
@@ -124,7 +144,7 @@ QUILLON_UI_EXPORT Bytes encodeJPEG(const Image& image, double quality);
 // PNG of the image (with its alpha); empty on failure.
 QUILLON_UI_EXPORT Bytes encodePNG(const Image& image);
 QUILLON_UI_EXPORT bool writePNG(const Image& image, const std::string& path);
-// PNG, JPEG or GIF (first frame); null when the data cannot be decoded.
+// PNG, JPEG or GIF (first frame); null when the data cannot be decoded (as ImageSource).
 QUILLON_UI_EXPORT std::shared_ptr<Image> decodeImage(const Bytes& data, double scale = 1.0);
 
 }  // namespace quillon::ui

@@ -153,6 +153,7 @@ public:
     virtual void insertText(const std::string& text);
     virtual void deleteBackward();
     virtual void returnKey();
+    virtual void arrowKey(ArrowKey key);
 
     // Animations: property changes made inside `animations` (frame, bounds, center, alpha,
     // background colour, transform) move from their old to their new values over `duration`

@@ -56,10 +56,17 @@ namespace {
 // Output frames are references to the decoded frames, but a list of millions of them (a 1 cs
 // frame beside a 10-minute one, many times over) is refused rather than allocated.
 constexpr std::int64_t kMaxOutputFrames = 1 << 16;
+// Every decoded frame is a bitmap of the whole canvas, all kept until the image is released.
+constexpr std::size_t kMaxDecodedBytes = 4 * ui::ImageSource::kMaxPixelBytes;
 
 std::shared_ptr<ui::Image> animatedImageWithAnimatedGIFImageSource(const ui::ImageSource& source) {
     const std::size_t count = source.count();
-    if (count == 0) return nullptr;
+    // Each frame shows for at least one unit, so more frames than output frames is refused too.
+    if (count == 0 || count > static_cast<std::size_t>(kMaxOutputFrames)) return nullptr;
+    const std::optional<ui::ImageProperties> first = source.propertiesAtIndex(0);
+    if (!first || static_cast<std::size_t>(first->pixelWidth) * static_cast<std::size_t>(first->pixelHeight) * 4 >
+                      kMaxDecodedBytes / count)
+        return nullptr;
     std::vector<std::shared_ptr<ui::Image>> images;
     std::vector<std::int32_t> delays;
     images.reserve(count);

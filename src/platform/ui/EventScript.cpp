@@ -116,6 +116,9 @@ void pressReturn() {
 void pressBackspace() {
     if (auto responder = firstResponder()) responder->deleteBackward();
 }
+void pressArrow(ArrowKey key) {
+    if (auto responder = firstResponder()) responder->arrowKey(key);
+}
 
 namespace {
 void dragSteps(const std::vector<std::pair<Point, Point>>& fingers, int steps, double seconds, int step,
@@ -343,8 +346,12 @@ void step() {
             return;
         }
         if (cmd == "key") {
-            if (w.size() != 2 || (w[1] != "return" && w[1] != "backspace")) {
-                skip(lineNumber, "expected key return|backspace", raw);
+            static const std::pair<const char*, ArrowKey> kArrows[] = {
+                {"left", ArrowKey::Left}, {"right", ArrowKey::Right}, {"up", ArrowKey::Up}, {"down", ArrowKey::Down}};
+            const auto arrow = std::find_if(std::begin(kArrows), std::end(kArrows),
+                                            [&](const auto& k) { return w.size() == 2 && w[1] == k.first; });
+            if (w.size() != 2 || (w[1] != "return" && w[1] != "backspace" && arrow == std::end(kArrows))) {
+                skip(lineNumber, "expected key return|backspace|left|right|up|down", raw);
                 continue;
             }
             if (!input::hasFirstResponder()) {
@@ -353,8 +360,10 @@ void step() {
             }
             if (w[1] == "return") {
                 input::pressReturn();
-            } else {
+            } else if (w[1] == "backspace") {
                 input::pressBackspace();
+            } else {
+                input::pressArrow(arrow->second);
             }
             done();
             return;

@@ -109,6 +109,11 @@ private:
                         input::pressReturn();
                     } else if (key == SDLK_BACKSPACE) {
                         input::pressBackspace();
+                    } else if (key == SDLK_LEFT || key == SDLK_RIGHT || key == SDLK_UP || key == SDLK_DOWN) {
+                        input::pressArrow(key == SDLK_LEFT    ? ArrowKey::Left
+                                          : key == SDLK_RIGHT ? ArrowKey::Right
+                                          : key == SDLK_UP    ? ArrowKey::Up
+                                                              : ArrowKey::Down);
                     }
                     break;
                 }

@@ -837,5 +837,6 @@ bool View::isFirstResponder() const {
 void View::insertText(const std::string&) {}
 void View::deleteBackward() {}
 void View::returnKey() {}
+void View::arrowKey(ArrowKey) {}
 
 }  // namespace quillon::ui
