@@ -257,6 +257,10 @@ int Server::bindControl(int port) {
         return checkRequest(req, res, true) ? httplib::Server::HandlerResponse::Unhandled
                                             : httplib::Server::HandlerResponse::Handled;
     });
+    if (verbose_)
+        control_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+            log("control: " + req.method + " " + req.path + " -> " + std::to_string(res.status));
+        });
     controlRoutes(*control_);
     return port == 0 ? control_->bind_to_any_port("127.0.0.1") : control_->bind_to_port("127.0.0.1", port) ? port : -1;
 }

@@ -302,7 +302,7 @@ Json Web::overview(const std::string& ak, const std::string& filter, double now)
     std::int64_t shown = 0;
     for (std::size_t i = 0; i < groups.size(); ++i) {
         Json& g = groups[i];
-        clipRow(g);
+        clipRow(g, kTitle);
         const std::int64_t n = g["count"].get<std::int64_t>();
         g["href"] = "/groups/" + g["group"].get<std::string>();
         g["firstText"] = formatTime(g["first"].get<double>());
@@ -510,7 +510,7 @@ Json Web::exceptions(const std::string& ak, const std::string& filter) {
     std::int64_t total = 0;
     for (auto& g : groups) {
         g["trace"] = pageBacktrace(field(g, "trace", kFrames * (kLine + 1)));
-        clipRow(g);
+        clipRow(g, kTitle);
         g["language"] = languageOf(g["name"].get<std::string>());
         g["href"] = "/crashes/" + std::to_string(g["latest"].get<std::int64_t>());
         g["lastText"] = formatTime(g["last"].get<double>());
@@ -568,6 +568,9 @@ std::optional<Json> Web::feedback(std::int64_t id) {
     Json model = feedbackSummary(*row);
     const Json& body = (*row)["body"];
     model["title"] = "Feedback " + std::to_string(id);
+    const std::string& comment = model["comment"].get_ref<const std::string&>();
+    model["heading"] = clip(comment, kTitle);
+    model["commentRest"] = comment.size() > kTitle ? comment : "";
     model["appVersion"] = text(body, "app_version");
     model["build"] = text(body, "version_code");
     model["packet"] = text(body, "packetid");
