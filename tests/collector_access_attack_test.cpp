@@ -2,6 +2,7 @@
 // endpoints must leave every page, the JSON API and `dump` whole; slow clients must not hold
 // others; state-changing requests from other sites, rebound host names and token-less reads of
 // screenshots are refused.
+#include "Server.h"
 #include "Store.h"
 
 #include "support/Collector.h"
@@ -10,7 +11,6 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <openssl/evp.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,7 +19,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 using collector::Json;
@@ -46,24 +45,11 @@ httplib::Result send(int port, const std::string& method, const std::string& pat
 
 int status(const httplib::Result& r) { return r ? r->status : -1; }
 
-std::string md5(const std::string& text) {
-    unsigned char d[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(text.data(), text.size(), d, &n, EVP_md5(), nullptr);
-    std::string out;
-    char b[3];
-    for (unsigned int i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", d[i]);
-        out += b;
-    }
-    return out;
-}
-
 // The file store's signed header with the collector's default keys.
 std::string uploadHeader() {
     const std::string fields = "apikey=7d2f19ebquake35porchd461a08c27f5op=Ctfile.uploadsuffix=jpgtag=sdk_iostimestamp=1700000000uid=60";
     return R"({"apikey":7d2f19ebquake35porchd461a08c27f5,"op":Ctfile.upload,"suffix":jpg,"tag":sdk_ios,"timestamp":1700000000,"uid":60,"sig":)" +
-           md5(fields + "K3TRVQW9PLMZ2XH7") + "}";
+           collector::md5Hex(fields + "K3TRVQW9PLMZ2XH7") + "}";
 }
 
 }  // namespace

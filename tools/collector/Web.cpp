@@ -476,6 +476,7 @@ std::optional<Json> Web::crash(std::int64_t id) {
                      {"uuid", text(dei, "uuid")}};
 
     const bool isException = itemAc == "exception";
+    const std::string raw = previewJson(body, kRaw, true);
     return Json{{"title", name.empty() ? "Crash " + std::to_string(id) : name},
                 {"id", id},
                 {"kind", isException ? "Customized exception" : itemAc == "submit" ? "Crash" : itemAc},
@@ -501,8 +502,8 @@ std::optional<Json> Web::crash(std::int64_t id) {
                 {"breadcrumbs", crumbs},
                 {"hasBreadcrumbs", !crumbs.empty()},
                 {"rawHref", "/api/crashes/" + std::to_string(id) + "/raw"},
-                {"raw", previewJson(body, kRaw, true)},
-                {"rawCut", previewJson(body, kRaw).size() >= kRaw}};
+                {"raw", raw},
+                {"rawCut", raw.size() >= kRaw}};
 }
 
 Json Web::exceptions(const std::string& ak, const std::string& filter) {
