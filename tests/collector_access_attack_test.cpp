@@ -110,6 +110,9 @@ TEST(CollectorAttack, HostileRecordsLeaveEveryPageTheApiAndDumpWhole) {
     EXPECT_LT(dump.out.size(), 1u << 20);
     EXPECT_EQ(dump.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(dump.out.find("\nforged line"), std::string::npos);
+    // A refused request that carried bytes that are not UTF-8 leaves the list of refusals readable.
+    c.post("/cpi/crash", "{}", {{"UPLOAD-JSON", "\xff\xfe{"}});
+    EXPECT_EQ(c.get("/_collector/rejects").status, 200);
     EXPECT_EQ(c.get("/").status, 200);
 }
 
