@@ -42,10 +42,13 @@ std::string readLine(int fd, int timeoutMs) {
 
 }  // namespace
 
-Collector::Collector(const std::vector<std::string>& extraArgs) {
+Collector::Collector(const std::vector<std::string>& extraArgs, bool testMode) {
     db_ = makeTempDir("quillon-collector") + "/db.sqlite";
     std::vector<std::string> args = {QUILLON_COLLECTOR_PATH, "--port", "0", "--db", db_};
+    if (testMode) args.emplace_back("--test-mode");
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    bool control = false;
+    for (const auto& a : extraArgs) control = control || a == "--control-port";
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -81,7 +84,9 @@ Collector::Collector(const std::vector<std::string>& extraArgs) {
         throw std::runtime_error(std::string("cannot start ") + argv[0]);
     }
     const std::string line = readLine(pipeFds[0], 15000);
-    // Nothing else is read from the collector's stdout; it writes only this line there.
+    // "control on 127.0.0.1:PORT" follows when asked for; nothing else is read from stdout.
+    const std::string controlLine = control ? readLine(pipeFds[0], 5000) : "";
+    if (controlLine.rfind("control on ", 0) == 0) controlPort_ = std::atoi(controlLine.c_str() + controlLine.rfind(':') + 1);
     close(pipeFds[0]);
     // "listening on ADDR:PORT"; every address the tests use is reachable on loopback.
     if (line.rfind("listening on ", 0) == 0) port_ = std::atoi(line.c_str() + line.rfind(':') + 1);

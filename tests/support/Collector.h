@@ -16,9 +16,10 @@ namespace testenv {
 
 class Collector {
 public:
-    // Extra command-line arguments follow "--port 0 --db <tempdir>/db.sqlite".
-    // Throws std::runtime_error when the collector does not come up.
-    explicit Collector(const std::vector<std::string>& extraArgs = {});
+    // Extra command-line arguments follow "--port 0 --db <tempdir>/db.sqlite" (and
+    // "--test-mode", which serves the control endpoints used below on the main port, unless
+    // testMode is false). Throws std::runtime_error when the collector does not come up.
+    explicit Collector(const std::vector<std::string>& extraArgs = {}, bool testMode = true);
     ~Collector();
     Collector(const Collector&) = delete;
     Collector& operator=(const Collector&) = delete;
@@ -28,6 +29,8 @@ public:
     int stop();
 
     int port() const { return port_; }
+    // The control listener's port when started with --control-port, else 0.
+    int controlPort() const { return controlPort_; }
     std::string host() const;                           // "127.0.0.1:PORT"
     std::string url(const std::string& path = "") const;  // "http://127.0.0.1:PORT" + path
     const std::string& dbPath() const { return db_; }
@@ -63,6 +66,7 @@ private:
     platform::Value waitFor(const std::string& path, std::size_t n, double timeoutSeconds);
     pid_t pid_ = -1;
     int port_ = 0;
+    int controlPort_ = 0;
     std::string db_;
 };
 

@@ -1,5 +1,7 @@
 #include "Server.h"
 
+#include "Bounded.h"
+#include "Gate.h"
 #include "SymbolStore.h"
 #include "Symbolication.h"
 #include "Web.h"
@@ -14,6 +16,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -27,7 +31,7 @@ const char* kJson = "application/json";
 
 void sendJson(httplib::Response& res, const Json& body, int status = 200) {
     res.status = status;
-    res.set_content(body.dump(), kJson);
+    res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), kJson);
 }
 
 bool allDigits(const std::string& s) {
@@ -93,6 +97,57 @@ std::string hostPort(const std::string& host, int port) {
     return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+std::string trim(const std::string& s) {
+    const std::size_t a = s.find_first_not_of(" \t");
+    if (a == std::string::npos) return {};
+    return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+}
+
+// "name" of "name:port", "[v6]:port", "v6" (brackets kept off), lower case.
+std::string hostName(const std::string& hostHeader) {
+    std::string h = lower(trim(hostHeader));
+    if (!h.empty() && h.front() == '[') return h.substr(1, h.find(']') == std::string::npos ? h.size() - 1 : h.find(']') - 1);
+    if (std::count(h.begin(), h.end(), ':') == 1) h = h.substr(0, h.find(':'));
+    return h;
+}
+
+// The host of an http(s) address ("http://name:port/path" -> "name").
+std::string urlHost(const std::string& url) {
+    const std::size_t start = url.find("://");
+    if (start == std::string::npos) return {};
+    const std::string rest = url.substr(start + 3);
+    return hostName(rest.substr(0, rest.find('/')));
+}
+
+// What a browser may send across sites without asking first (a form or a plain fetch).
+bool simpleContentType(const std::string& contentType) {
+    const std::string media = lower(trim(contentType.substr(0, contentType.find(';'))));
+    return media.empty() || media == "text/plain" || media == "application/x-www-form-urlencoded" ||
+           media == "multipart/form-data";
+}
+
+// The reporting endpoints: open to anyone, checked by their own validation.
+bool reportPath(const httplib::Request& req) {
+    return req.method == "POST" && (req.path == "/" || req.path == "/cpi/crash" || req.path == "/cpi/pre" ||
+                                    req.path == "/fs.action");
+}
+
+const httplib::Headers& securityHeaders() {
+    static const httplib::Headers headers = {
+        {"X-Content-Type-Options", "nosniff"},
+        {"Content-Security-Policy",
+         "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'; form-action 'self'; "
+         "frame-ancestors 'none'; base-uri 'none'"},
+        {"Referrer-Policy", "no-referrer"},
+        {"X-Frame-Options", "DENY"}};
+    return headers;
+}
+
 }  // namespace
 
 std::string md5Hex(const std::string& text) {
@@ -143,14 +198,23 @@ bool isLoopback(const std::string& address) {
 
 Server::Server(Store& store, Policy& policy, bool verbose, Access access)
     : store_(store), policy_(policy), verbose_(verbose), access_(std::move(access)),
-      web_(std::make_unique<Web>(store, access_.adminToken, false)), http_(std::make_unique<httplib::Server>()) {
-    // Held ("noanswer") requests occupy a worker each; keep plenty so others still get served.
-    http_->new_task_queue = [] { return new httplib::ThreadPool(64); };
+      web_(std::make_unique<Web>(store, access_.adminToken, false)), http_(std::make_unique<GatedServer>()) {
+    // Held ("noanswer") requests occupy a worker each (64 of them); a connection takes one only
+    // once its request head has arrived whole (GatedServer).
     // Accepted sockets inherit TCP_NODELAY from the listening socket; without it every
     // answer on a reused connection waits for the peer's delayed ACK.
     http_->set_tcp_nodelay(true);
     http_->set_payload_max_length(64u << 20);
     http_->set_keep_alive_max_count(1000);
+    http_->set_default_headers(securityHeaders());
+    http_->setUnbounded([this](const std::string& peer) {
+        return std::find(access_.trustedProxies.begin(), access_.trustedProxies.end(), peer) !=
+               access_.trustedProxies.end();
+    });
+    http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        return reportPath(req) || checkRequest(req, res, false) ? httplib::Server::HandlerResponse::Unhandled
+                                                                  : httplib::Server::HandlerResponse::Handled;
+    });
     http_->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
         std::string what = "unknown error";
         try {
@@ -165,7 +229,7 @@ Server::Server(Store& store, Policy& policy, bool verbose, Access access)
     });
     if (verbose_) {
         http_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-            log(req.method + " " + req.path + " -> " + std::to_string(res.status));
+            log(req.method + " " + req.path + " from " + clientAddress(req) + " -> " + std::to_string(res.status));
         });
     }
     routes();
@@ -177,15 +241,78 @@ int Server::bind(const std::string& host, int port) {
     const int bound = port == 0 ? http_->bind_to_any_port(host) : http_->bind_to_port(host, port) ? port : -1;
     const bool wildcard = host.empty() || host == "0.0.0.0" || host == "::" || host == "*";
     boundBase_ = bound > 0 && !wildcard ? "http://" + hostPort(host, bound) : "";
-    web_->setTokenRequired(!isLoopback(host));
+    listenHost_ = wildcard ? "" : hostName(host);
+    // Behind a proxy every request comes from the proxy's address, loopback or not.
+    web_->setTokenRequired(!isLoopback(host) || !access_.trustedProxies.empty());
     return bound;
 }
 
-bool Server::controlAllowed(const httplib::Request& req, httplib::Response& res) {
-    if (access_.testMode || isLoopback(req.remote_addr)) return true;
-    log("refused " + req.method + " " + req.path + " from " + req.remote_addr);
-    sendJson(res, {{"error", "control endpoints answer loopback peers only (or start with --test-mode)"}}, 403);
-    return false;
+int Server::bindControl(int port) {
+    control_ = std::make_unique<httplib::Server>();
+    control_->new_task_queue = [] { return new httplib::ThreadPool(4); };
+    control_->set_tcp_nodelay(true);
+    control_->set_payload_max_length(1u << 20);
+    control_->set_default_headers(securityHeaders());
+    control_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        return checkRequest(req, res, true) ? httplib::Server::HandlerResponse::Unhandled
+                                            : httplib::Server::HandlerResponse::Handled;
+    });
+    if (verbose_)
+        control_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+            log("control: " + req.method + " " + req.path + " -> " + std::to_string(res.status));
+        });
+    controlRoutes(*control_);
+    return port == 0 ? control_->bind_to_any_port("127.0.0.1") : control_->bind_to_port("127.0.0.1", port) ? port : -1;
+}
+
+bool Server::hostAllowed(const std::string& hostHeader) const {
+    const std::string h = hostName(hostHeader);
+    return h.empty() || h == "localhost" || h.rfind("127.", 0) == 0 || h == "::1" ||
+           (!listenHost_.empty() && h == listenHost_) ||
+           (!access_.publicUrl.empty() && h == urlHost(access_.publicUrl));
+}
+
+bool Server::checkRequest(const httplib::Request& req, httplib::Response& res, bool control) {
+    auto refuse = [&](int status, const std::string& why) {
+        log("refused " + req.method + " " + req.path + " from " + clientAddress(req) + ": " + why);
+        sendJson(res, {{"error", why}}, status);
+        return false;
+    };
+    // A page open without a token answers only under its own names: a rebound DNS name would
+    // otherwise let any web site read it.
+    if ((control || !web_->tokenRequired()) && !hostAllowed(req.get_header_value("Host")))
+        return refuse(421, "this collector answers only for Host 127.0.0.1, localhost, [::1], its listening "
+                           "address and the host of --public-url");
+    if (req.method == "GET" || req.method == "HEAD") return true;
+    const std::string site = lower(req.get_header_value("Sec-Fetch-Site"));
+    if (!site.empty() && site != "same-origin" && site != "none")
+        return refuse(403, "cross-site request refused (Sec-Fetch-Site: " + site + ")");
+    if (req.has_header("Origin")) {
+        const std::string origin = lower(req.get_header_value("Origin")), host = lower(req.get_header_value("Host"));
+        if (origin != "http://" + host && origin != "https://" + host)
+            return refuse(403, "cross-site request refused (Origin " + origin + ")");
+    }
+    // A form or a plain fetch from another site cannot send any other type without asking first.
+    if (simpleContentType(req.get_header_value("Content-Type")))
+        return refuse(415, "requests that change the collector need a Content-Type such as application/json");
+    return true;
+}
+
+std::string Server::clientAddress(const httplib::Request& req) const {
+    const auto& proxies = access_.trustedProxies;
+    auto trusted = [&](const std::string& a) { return std::find(proxies.begin(), proxies.end(), a) != proxies.end(); };
+    if (!trusted(req.remote_addr) || !req.has_header("X-Forwarded-For")) return req.remote_addr;
+    // The rightmost address not added by a trusted proxy is the one the proxy saw.
+    const std::string chain = req.get_header_value("X-Forwarded-For");
+    std::size_t end = chain.size();
+    while (true) {
+        const std::size_t comma = end == 0 ? std::string::npos : chain.rfind(',', end - 1);
+        const std::size_t start = comma == std::string::npos ? 0 : comma + 1;
+        const std::string a = trim(chain.substr(start, end - start));
+        if (!a.empty() && !trusted(a)) return clipText(a, 64);
+        if (comma == std::string::npos) return req.remote_addr;
+        end = comma;
+    }
 }
 
 std::string Server::fileUrl(const httplib::Request& req, std::int64_t id) const {
@@ -197,7 +324,15 @@ std::string Server::fileUrl(const httplib::Request& req, std::int64_t id) const 
     return base + "/_collector/files/" + std::to_string(id) + ".jpg";
 }
 
-void Server::run() { http_->listen_after_bind(); }
+void Server::run() {
+    if (control_) controlThread_ = std::make_unique<std::thread>([this] { control_->listen_after_bind(); });
+    http_->listen_after_bind();
+    http_->drain();
+    if (controlThread_) {
+        control_->stop();
+        controlThread_->join();
+    }
+}
 
 void Server::stop() {
     {
@@ -206,6 +341,7 @@ void Server::stop() {
     }
     stopCv_.notify_all();
     http_->stop();
+    if (control_) control_->stop();
 }
 
 bool Server::waitMs(int ms) {
@@ -213,7 +349,10 @@ bool Server::waitMs(int ms) {
     return !stopCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_.load(); });
 }
 
-void Server::log(const std::string& line) { std::cerr << "quillon-collector: " + line + "\n" << std::flush; }
+// What clients sent stays on one line and sends no escape sequences to a terminal.
+void Server::log(const std::string& line) {
+    std::cerr << "quillon-collector: " + escapeControl(clipText(line, 4096)) + "\n" << std::flush;
+}
 
 void Server::reject(const httplib::Request& req, httplib::Response& res, int status, const std::string& reason) {
     log("rejected " + req.path + ": " + reason);
@@ -396,7 +535,7 @@ bool Server::symbolsAllowed(const httplib::Request& req, httplib::Response& res)
     const std::string auth = req.get_header_value("Authorization");
     if (web_->authorized(auth.rfind("Bearer ", 0) == 0 ? auth.substr(7) : "", "", req.get_param_value("token")))
         return true;
-    log("refused " + req.method + " " + req.path + " from " + req.remote_addr + ": no admin token");
+    log("refused " + req.method + " " + req.path + " from " + clientAddress(req) + ": no admin token");
     sendJson(res, {{"error", "symbol files need the collector's admin token: send \"Authorization: Bearer TOKEN\""}},
              401);
     return false;
@@ -454,47 +593,57 @@ void Server::routes() {
 
     web_->install(s);
 
-    // Inspection and control: loopback peers only, unless started with --test-mode.
-    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
-    auto control = [this](Handler h) {
-        return [this, h](const httplib::Request& req, httplib::Response& res) {
-            if (controlAllowed(req, res)) h(req, res);
+    // Stored files, at the addresses handed to the clients: with the page's token, or open to
+    // test rigs.
+    s.Get(R"(/_collector/files/(\d{1,18})(\.jpg)?)", [this](const httplib::Request& req, httplib::Response& res) {
+        if (!access_.testMode && !web_->requestAuthorized(req)) {
+            log("refused " + req.path + " from " + clientAddress(req) + ": no admin token");
+            return sendJson(res, {{"error", "stored files need the collector's admin token"}}, 401);
+        }
+        auto data = store_.fileData(std::stoll(req.matches[1].str()));
+        if (!data) return sendJson(res, {{"error", "no such file"}}, 404);
+        Web::sendFile(res, *data);
+    });
+    if (access_.testMode) {
+        controlRoutes(s);
+    } else {
+        auto elsewhere = [](const httplib::Request&, httplib::Response& res) {
+            sendJson(res, {{"error", "inspection and control answer on the control listener (--control-port N), "
+                                     "or here with --test-mode"}}, 404);
         };
-    };
-    s.Get("/_collector/records",
-          control([this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.records()); }));
-    s.Get("/_collector/feedback",
-          control([this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.feedback()); }));
-    s.Get("/_collector/files", control([this](const httplib::Request& req, httplib::Response& res) {
+        s.Get("/_collector/.*", elsewhere);
+        s.Post("/_collector/.*", elsewhere);
+    }
+}
+
+void Server::controlRoutes(httplib::Server& s) {
+    s.Get("/_collector/records", [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.records()); });
+    s.Get("/_collector/feedback", [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.feedback()); });
+    s.Get("/_collector/files", [this](const httplib::Request& req, httplib::Response& res) {
         Json files = store_.files();
         for (auto& f : files) f["url"] = fileUrl(req, f["id"].get<std::int64_t>());
         sendJson(res, files);
-    }));
-    // The stored files stay open: their addresses are what the clients were handed.
-    s.Get(R"(/_collector/files/(\d+)(\.jpg)?)", [this](const httplib::Request& req, httplib::Response& res) {
-        auto data = store_.fileData(std::stoll(req.matches[1].str()));
-        if (!data) {
-            res.status = 404;
-            res.set_content("no such file", "text/plain");
-            return;
-        }
-        res.set_content(*data, "image/jpeg");
     });
-    s.Get("/_collector/rejects",
-          control([this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.rejects()); }));
-    s.Get("/_collector/policy",
-          control([this](const httplib::Request&, httplib::Response& res) { sendJson(res, policy_.effective()); }));
-    s.Post("/_collector/policy", control([this](const httplib::Request& req, httplib::Response& res) {
+    if (&s != http_.get())
+        s.Get(R"(/_collector/files/(\d{1,18})(\.jpg)?)", [this](const httplib::Request& req, httplib::Response& res) {
+            auto data = store_.fileData(std::stoll(req.matches[1].str()));
+            if (!data) return sendJson(res, {{"error", "no such file"}}, 404);
+            Web::sendFile(res, *data);
+        });
+    s.Get("/_collector/rejects", [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.rejects()); });
+    s.Get("/_collector/policy", [this](const httplib::Request&, httplib::Response& res) { sendJson(res, policy_.effective()); });
+    s.Post("/_collector/policy", [this](const httplib::Request& req, httplib::Response& res) {
         Json p = req.body.empty() ? Json::object() : Json::parse(req.body, nullptr, false);
         std::string problem = p.is_discarded() ? "policy is not JSON" : validatePolicy(p);
         if (!problem.empty()) return sendJson(res, {{"error", problem}}, 400);
         policy_.setLive(p);
         sendJson(res, policy_.effective());
-    }));
-    s.Post("/_collector/reset", control([this](const httplib::Request&, httplib::Response& res) {
+    });
+    s.Post("/_collector/reset", [this](const httplib::Request& req, httplib::Response& res) {
+        log("reset by " + clientAddress(req));
         store_.reset();
         sendJson(res, {{"ok", true}});
-    }));
+    });
 }
 
 }  // namespace collector

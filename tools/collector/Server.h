@@ -1,5 +1,6 @@
 // The collection server: crash endpoint, configuration endpoint, feedback endpoint, file
-// store, and the inspection/control endpoints under "/_collector/".
+// store and the web page on the public listener; the inspection/control endpoints under
+// "/_collector/" on a loopback-only control listener (or, for test rigs, the public one).
 #pragma once
 
 #include "Policy.h"
@@ -10,6 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace httplib {
 class Server;
@@ -24,11 +27,15 @@ class SymbolStore;
 namespace collector {
 
 class Web;
+class GatedServer;
 
 struct Access {
-    // Serve the control and inspection endpoints ("/_collector/...") to any address, not
-    // only to loopback peers. For test rigs.
+    // Serve the control and inspection endpoints ("/_collector/...") on the public listener to
+    // any address, and hand out and serve stored files without the token. For test rigs.
     bool testMode = false;
+    // Requests arrive through these proxies (peer addresses): the page always needs the token,
+    // and the client's address is the one the proxy adds to X-Forwarded-For.
+    std::vector<std::string> trustedProxies;
     // Base of the addresses handed out for stored files ("http://host:port"); "" uses the
     // listening address (or, when listening on all addresses, the one the request came in on).
     std::string publicUrl;
@@ -42,6 +49,8 @@ public:
     ~Server();
     // Binds; returns the bound port, or -1.
     int bind(const std::string& host, int port);
+    // Binds the control listener on 127.0.0.1 (port 0 picks one); returns its port, or -1.
+    int bindControl(int port);
     // Serves until stop(); returns when all workers have ended.
     void run();
     // Callable from any thread: ends held and slow answers, stops accepting.
@@ -51,6 +60,14 @@ public:
 
 private:
     void routes();
+    void controlRoutes(httplib::Server& s);
+    // Checks every request that is not a report: the Host a browser was sent to (against DNS
+    // rebinding) and, for requests that change state, that they do not come from another site.
+    // Answers the refusal itself and returns false.
+    bool checkRequest(const httplib::Request& req, httplib::Response& res, bool control);
+    bool hostAllowed(const std::string& host) const;
+    // The client's address: the peer, or behind a trusted proxy the address it forwarded.
+    std::string clientAddress(const httplib::Request& req) const;
     void handleCrash(const httplib::Request& req, httplib::Response& res, bool configEndpoint);
     void handleFeedback(const httplib::Request& req, httplib::Response& res);
     void handleFileUpload(const httplib::Request& req, httplib::Response& res);
@@ -64,8 +81,6 @@ private:
     bool waitMs(int ms);
     void reject(const httplib::Request& req, httplib::Response& res, int status, const std::string& reason);
     void log(const std::string& line);
-    // Whether the control endpoints may answer this request; answers 403 itself when not.
-    bool controlAllowed(const httplib::Request& req, httplib::Response& res);
     std::string fileUrl(const httplib::Request& req, std::int64_t id) const;
 
     Store& store_;
@@ -74,7 +89,10 @@ private:
     Access access_;
     std::string boundBase_;  // "http://host:port" of a specific listening address, else ""
     std::unique_ptr<Web> web_;
-    std::unique_ptr<httplib::Server> http_;
+    std::string listenHost_;
+    std::unique_ptr<GatedServer> http_;
+    std::unique_ptr<httplib::Server> control_;
+    std::unique_ptr<std::thread> controlThread_;
     std::mutex stopMutex_;
     std::condition_variable stopCv_;
     std::atomic<bool> stopping_{false};

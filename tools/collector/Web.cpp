@@ -1,6 +1,7 @@
 #include "Web.h"
 
 #include "Analysis.h"
+#include "Bounded.h"
 #include "Symbolication.h"
 
 #include <httplib.h>
@@ -12,7 +13,6 @@
 #include <ctime>
 #include <map>
 #include <memory>
-#include <regex>
 
 namespace collector {
 
@@ -22,6 +22,16 @@ const std::map<std::string, std::string>& webTemplates();
 namespace {
 
 using Mdata = kainjow::mustache::data;
+
+// What a page shows of stored values: whatever a client sent, a page stays small and quick.
+// The full values stay one click away as raw JSON.
+constexpr std::size_t kField = 1000;      // one value
+constexpr std::size_t kTitle = 300;       // headings, names
+constexpr std::size_t kLine = 1024;       // one backtrace, log or trace line
+constexpr std::size_t kFrames = 256;      // backtrace lines read
+constexpr std::size_t kRows = 500;        // log lines, trace entries, breadcrumbs, key-value rows
+constexpr std::size_t kRaw = 64 * 1024;   // the record's JSON shown on the page
+constexpr int kDepth = 6;                 // nesting shown as key-value rows
 
 Mdata toData(const Json& j) {
     switch (j.type()) {
@@ -53,7 +63,7 @@ std::string text(const Json& obj, const char* key) {
     if (!obj.is_object()) return {};
     auto it = obj.find(key);
     if (it == obj.end() || it->is_null()) return {};
-    return it->is_string() ? it->get<std::string>() : it->dump();
+    return valueText(*it, kField);
 }
 
 const Json& member(const Json& obj, const char* key) {
@@ -65,20 +75,34 @@ const Json& member(const Json& obj, const char* key) {
 
 std::string join(const Json& list, const char* sep) {
     std::string out;
+    if (!list.is_array()) return valueText(list, kField);
     for (const auto& v : list) {
-        const std::string s = v.is_string() ? v.get<std::string>() : v.dump();
+        const std::string s = valueText(v, kField);
         if (s.empty()) continue;
         if (!out.empty()) out += sep;
         out += s;
+        if (out.size() > kField) break;
     }
-    return out;
+    return clipText(out, kField);
 }
 
-std::string clip(const std::string& s, std::size_t n) {
-    if (s.size() <= n) return s;
-    std::size_t cut = n;
-    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;  // keep UTF-8 whole
-    return s.substr(0, cut) + "…";
+std::string clip(const std::string& s, std::size_t n) { return clipText(s, n); }
+
+// A stored text field of the store's own rows (a summary), clipped for the page.
+std::string field(const Json& row, const char* key, std::size_t n = kField) { return valueText(member(row, key), n); }
+
+// At most kFrames lines of at most kLine bytes: what the page reads of a backtrace.
+std::string pageBacktrace(const std::string& text) {
+    std::string out;
+    std::size_t lines = 0;
+    for (std::size_t pos = 0; pos < text.size() && lines < kFrames; ++lines) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        out += clipText(text.substr(pos, std::min(end - pos, kLine + 8)), kLine);
+        out += '\n';
+        pos = end + 1;
+    }
+    return out;
 }
 
 std::string bytesText(const std::string& digits) {
@@ -110,9 +134,12 @@ std::string percentText(double fraction) {
 
 // A local file of this collector ("…/_collector/files/N.jpg") as the page's own path.
 std::string localImage(const std::string& url) {
-    static const std::regex re(R"(/_collector/files/(\d+)\.jpg$)");
-    std::smatch m;
-    return std::regex_search(url, m, re) ? "/files/" + m[1].str() + ".jpg" : std::string();
+    static const std::string marker = "/_collector/files/";
+    const std::size_t at = url.rfind(marker);
+    if (at == std::string::npos || url.size() < 4 || url.compare(url.size() - 4, 4, ".jpg") != 0) return {};
+    const std::size_t from = at + marker.size(), digits = url.size() - 4 - from;
+    if (digits == 0 || digits > 18 || url.find_first_not_of("0123456789", from) != url.size() - 4) return {};
+    return "/files/" + url.substr(from, digits) + ".jpg";
 }
 
 std::string typeLabel(const std::string& type) {
@@ -140,21 +167,28 @@ Json feedbackSummary(const Json& row) {
     const Json& data = member(msg0, "data");
     double t = row["time"].get<double>();
     if (member(msg0, "timestamp").is_number()) t = msg0["timestamp"].get<double>();
-    const std::string url = firstOf(member(member(data, "keys"), "modified"));
-    const std::string type = row["type"].get<std::string>();
+    const std::string url = clipText(firstOf(member(member(data, "keys"), "modified")), kField);
+    const std::string type = field(row, "type", kTitle);
+    const std::string comment = field(row, "message", 4 * kField);
     return {{"id", row["id"]},
             {"href", "/feedback/" + std::to_string(row["id"].get<std::int64_t>())},
             {"time", t},
             {"timeText", formatTime(t)},
-            {"appkey", row["appkey"]},
+            {"appkey", field(row, "appkey", kTitle)},
             {"type", type},
             {"typeLabel", typeLabel(type)},
-            {"comment", row["message"]},
-            {"commentShort", clip(row["message"].get<std::string>(), 160)},
+            {"comment", comment},
+            {"commentShort", clip(comment, 160)},
             {"contact", text(data, "contact")},
             {"imageUrl", url},
             {"image", localImage(url)},
             {"hasImage", !localImage(url).empty()}};
+}
+
+// The text members of a row of the store's, clipped for the page.
+void clipRow(Json& row, std::size_t n = kField) {
+    for (auto& v : row)
+        if (v.is_string() && v.get_ref<const std::string&>().size() > n) v = clipText(v.get_ref<const std::string&>(), n);
 }
 
 // Readable names of the feedback device record's keys.
@@ -170,17 +204,50 @@ std::string deviceLabel(const std::string& key) {
     return it == names.end() ? key : it->second;
 }
 
-Json keyValues(const Json& obj, const std::string& prefix = "") {
-    Json rows = Json::array();
-    if (!obj.is_object()) return rows;
-    for (auto it = obj.begin(); it != obj.end(); ++it) {
-        if (it->is_object() && !it->empty()) {
-            for (auto& r : keyValues(*it, prefix + it.key() + ".")) rows.push_back(r);
+// Rows "a.b.c" = value of an object's members, nested objects flattened down to kDepth levels
+// (deeper ones shown as JSON text), at most kRows rows.
+void keyValues(const Json& obj, const std::string& prefix, int depth, Json& rows) {
+    if (!obj.is_object()) return;
+    for (auto it = obj.begin(); it != obj.end() && rows.size() < kRows; ++it) {
+        const std::string key = prefix + clipText(it.key(), kTitle);
+        if (it->is_object() && !it->empty() && depth < kDepth) {
+            keyValues(*it, key + ".", depth + 1, rows);
             continue;
         }
-        rows.push_back({{"key", prefix + it.key()}, {"value", it->is_string() ? it->get<std::string>() : it->dump()}});
+        rows.push_back({{"key", key}, {"value", valueText(*it, kField)}});
     }
+}
+
+Json keyValues(const Json& obj) {
+    Json rows = Json::array();
+    keyValues(obj, "", 0, rows);
     return rows;
+}
+
+// "[seconds since 1970] message" lines read better with a date.
+std::string logLine(const std::string& s) {
+    const std::size_t close = s.find("] ");
+    if (s.empty() || s[0] != '[' || close == std::string::npos || close > 32) return s;
+    const std::string stamp = s.substr(1, close - 1);
+    const std::size_t dot = stamp.find('.');
+    const std::size_t whole = dot == std::string::npos ? stamp.size() : dot;
+    if (whole < 9 || whole > 11 || stamp.find_first_not_of("0123456789.") != std::string::npos ||
+        (dot != std::string::npos && (dot + 1 == stamp.size() || stamp.find('.', dot + 1) != std::string::npos)))
+        return s;
+    return formatTime(std::strtod(stamp.c_str(), nullptr)) + "  " + s.substr(close + 2);
+}
+
+// The value of one cookie in a Cookie header ("a=1; b=2"), "" when absent.
+std::string cookieValue(const std::string& header, const std::string& name) {
+    for (std::size_t pos = 0; pos < header.size();) {
+        std::size_t end = header.find(';', pos);
+        if (end == std::string::npos) end = header.size();
+        std::size_t start = header.find_first_not_of(' ', pos);
+        if (start < end && header.compare(start, name.size() + 1, name + "=") == 0)
+            return header.substr(start + name.size() + 1, end - start - name.size() - 1);
+        pos = end + 1;
+    }
+    return {};
 }
 
 constexpr double kDay = 86400;
@@ -212,6 +279,20 @@ bool Web::authorized(const std::string& bearer, const std::string& cookie, const
     return same(bearer) || same(cookie) || same(query);
 }
 
+bool Web::requestAuthorized(const httplib::Request& req) const {
+    const std::string auth = req.get_header_value("Authorization");
+    return authorized(auth.rfind("Bearer ", 0) == 0 ? auth.substr(7) : "",
+                      cookieValue(req.get_header_value("Cookie"), "quillon_admin"), req.get_param_value("token"));
+}
+
+void Web::sendFile(httplib::Response& res, const std::string& data) {
+    const bool jpeg = data.rfind("\xFF\xD8\xFF", 0) == 0;
+    const bool png = data.rfind("\x89PNG\r\n\x1A\n", 0) == 0;
+    res.set_header("Cache-Control", "private, max-age=86400");
+    if (!jpeg && !png) res.set_header("Content-Disposition", "attachment");
+    res.set_content(data, jpeg ? "image/jpeg" : png ? "image/png" : "application/octet-stream");
+}
+
 Json Web::overview(const std::string& ak, const std::string& filter, double now) {
     Json groups = store_.crashGroups(ak, filter);
     std::int64_t total = 0;
@@ -221,6 +302,7 @@ Json Web::overview(const std::string& ak, const std::string& filter, double now)
     std::int64_t shown = 0;
     for (std::size_t i = 0; i < groups.size(); ++i) {
         Json& g = groups[i];
+        clipRow(g, kTitle);
         const std::int64_t n = g["count"].get<std::int64_t>();
         g["href"] = "/groups/" + g["group"].get<std::string>();
         g["firstText"] = formatTime(g["first"].get<double>());
@@ -292,14 +374,17 @@ std::optional<Json> Web::group(const std::string& groupId) {
     if (crashes.empty()) return std::nullopt;
     auto head = store_.record(crashes[0]["id"].get<std::int64_t>());
     for (auto& c : crashes) {
+        clipRow(c, kTitle);
         c["href"] = "/crashes/" + std::to_string(c["id"].get<std::int64_t>());
         c["timeText"] = formatTime(c["time"].get<double>());
     }
-    return Json{{"title", head ? (*head)["name"].get<std::string>() : "Crash group"},
+    const Json none = Json::object();
+    const Json& h = head ? *head : none;
+    return Json{{"title", head ? field(h, "name", kTitle) : "Crash group"},
                 {"group", groupId},
-                {"name", head ? (*head)["name"] : Json("")},
-                {"reason", head ? (*head)["masked"] : Json("")},
-                {"frame", head ? (*head)["frame"] : Json("")},
+                {"name", field(h, "name", kTitle)},
+                {"reason", field(h, "masked")},
+                {"frame", field(h, "frame")},
                 {"shown", crashes.size()},
                 {"crashes", crashes}};
 }
@@ -313,12 +398,12 @@ std::optional<Json> Web::crash(std::int64_t id) {
     const Json& data = member(body, "data");
     const Json& nwt = member(body, "nwt");
     const Json& mach = member(body, "mach");
-    const std::string ak = r["ak"].get<std::string>();
-    const std::string itemAc = r["item_ac"].get<std::string>();
-    const std::string name = r["name"].get<std::string>();
+    const std::string ak = field(r, "ak", kTitle);
+    const std::string itemAc = field(r, "item_ac", kTitle);
+    const std::string name = field(r, "name", kTitle);
 
-    const auto parsed = parseBacktrace(r["backtrace"].get<std::string>(), &frameResolver(), ak, text(dei, "av"),
-                                       name == "exception Signal");
+    const auto parsed = parseBacktrace(pageBacktrace(field(r, "backtrace", kFrames * (kLine + 1))), &frameResolver(), ak,
+                                       text(dei, "av"), name == "exception Signal");
     const int top = firstApplicationFrame(parsed, name == "exception Signal");
     Json frames = Json::array();
     for (std::size_t i = 0; i < parsed.size(); ++i) {
@@ -372,6 +457,7 @@ std::optional<Json> Web::crash(std::int64_t id) {
             if (!part.is_object() || !part.contains("bbs") || !part["bbs"].is_array()) continue;
             const double crashAt = r["crashTime"].get<double>();
             for (const auto& b : part["bbs"]) {
+                if (crumbs.size() >= kRows) break;
                 const double t = member(b, "tm").is_number() ? b["tm"].get<double>() / 1e9 : 0;
                 const bool marker = text(b, "nm") == "tm" && crumbs.empty();
                 char rel[48] = "";
@@ -390,6 +476,7 @@ std::optional<Json> Web::crash(std::int64_t id) {
                      {"uuid", text(dei, "uuid")}};
 
     const bool isException = itemAc == "exception";
+    const std::string raw = previewJson(body, kRaw, true);
     return Json{{"title", name.empty() ? "Crash " + std::to_string(id) : name},
                 {"id", id},
                 {"kind", isException ? "Customized exception" : itemAc == "submit" ? "Crash" : itemAc},
@@ -398,13 +485,13 @@ std::optional<Json> Web::crash(std::int64_t id) {
                 {"occurrences", r["count"]},
                 {"ak", ak},
                 {"name", name},
-                {"reason", r["reason"]},
+                {"reason", field(r, "reason")},
                 {"message", text(data, "msg")},
                 {"crashTime", r["crashTime"]},
                 {"timeText", formatTime(r["crashTime"].get<double>())},
                 {"receivedText", formatTime(r["time"].get<double>())},
                 {"group", r["group"]},
-                {"groupHref", itemAc == "submit" ? "/groups/" + r["group"].get<std::string>() : ""},
+                {"groupHref", itemAc == "submit" ? "/groups/" + field(r, "group", kTitle) : ""},
                 {"frames", frames},
                 {"hasFrames", !frames.empty()},
                 {"extension", extension},
@@ -415,13 +502,16 @@ std::optional<Json> Web::crash(std::int64_t id) {
                 {"breadcrumbs", crumbs},
                 {"hasBreadcrumbs", !crumbs.empty()},
                 {"rawHref", "/api/crashes/" + std::to_string(id) + "/raw"},
-                {"raw", body.dump(2)}};
+                {"raw", raw},
+                {"rawCut", raw.size() >= kRaw}};
 }
 
 Json Web::exceptions(const std::string& ak, const std::string& filter) {
     Json groups = store_.exceptionGroups(ak, filter);
     std::int64_t total = 0;
     for (auto& g : groups) {
+        g["trace"] = pageBacktrace(field(g, "trace", kFrames * (kLine + 1)));
+        clipRow(g, kTitle);
         g["language"] = languageOf(g["name"].get<std::string>());
         g["href"] = "/crashes/" + std::to_string(g["latest"].get<std::int64_t>());
         g["lastText"] = formatTime(g["last"].get<double>());
@@ -451,6 +541,7 @@ Json Web::registrations(const std::string& ak) {
     Json rows = store_.registrations(ak);
     std::int64_t installs = 0;
     for (auto& r : rows) {
+        clipRow(r, kTitle);
         r["lastText"] = formatTime(r["last"].get<double>());
         installs += r["installations"].get<std::int64_t>();
     }
@@ -478,24 +569,24 @@ std::optional<Json> Web::feedback(std::int64_t id) {
     Json model = feedbackSummary(*row);
     const Json& body = (*row)["body"];
     model["title"] = "Feedback " + std::to_string(id);
+    const std::string& comment = model["comment"].get_ref<const std::string&>();
+    model["heading"] = clip(comment, kTitle);
+    model["commentRest"] = comment.size() > kTitle ? comment : "";
     model["appVersion"] = text(body, "app_version");
     model["build"] = text(body, "version_code");
     model["packet"] = text(body, "packetid");
     Json trace = Json::array();
     for (const auto& e : member(body, "operatetrace")) {
-        const std::string s = e.is_string() ? e.get<std::string>() : e.dump();
+        if (trace.size() >= kRows) break;
+        const std::string s = valueText(e, kLine);
         // "yyyy-MM-dd HH:mm:ss text"
         const bool stamped = s.size() > 20 && s[4] == '-' && s[10] == ' ' && s[13] == ':' && s[19] == ' ';
         trace.push_back({{"time", stamped ? s.substr(0, 19) : ""}, {"text", stamped ? s.substr(20) : s}});
     }
     Json logs = Json::array();
-    // "[seconds since 1970] message" lines read better with a date.
-    static const std::regex logLine(R"(^\[(\d{9,11}(\.\d+)?)\] ([\s\S]*)$)");
     for (const auto& l : member(body, "logs")) {
-        std::string s = l.is_string() ? l.get<std::string>() : l.dump();
-        std::smatch m;
-        if (std::regex_match(s, m, logLine)) s = formatTime(std::stod(m[1].str())) + "  " + m[3].str();
-        logs.push_back(s);
+        if (logs.size() >= kRows) break;
+        logs.push_back(logLine(valueText(l, kLine)));
     }
     model["trace"] = trace;
     model["hasTrace"] = !trace.empty();
@@ -512,7 +603,8 @@ std::optional<Json> Web::feedback(std::int64_t id) {
     }
     model["hasDevice"] = !model["device"].empty();
     model["rawHref"] = "/api/feedback/" + std::to_string(id) + "/raw";
-    model["raw"] = body.dump(2);
+    model["raw"] = previewJson(body, kRaw, true);
+    model["rawCut"] = model["raw"].get_ref<const std::string&>().size() >= kRaw;
     return model;
 }
 
@@ -539,17 +631,9 @@ void Web::install(httplib::Server& s) {
     using httplib::Response;
     // Checks the token; answers the refusal itself and returns false when the request lacks it.
     auto allow = [this](const Request& req, Response& res, bool html) {
-        std::string bearer;
-        const std::string auth = req.get_header_value("Authorization");
-        if (auth.rfind("Bearer ", 0) == 0) bearer = auth.substr(7);
-        std::string cookie;
-        const std::string cookies = req.get_header_value("Cookie");
-        static const std::regex cookieRe(R"((?:^|;\s*)quillon_admin=([^;]*))");
-        std::smatch m;
-        if (std::regex_search(cookies, m, cookieRe)) cookie = m[1].str();
         const std::string query = req.get_param_value("token");
-        if (authorized(bearer, cookie, query)) {
-            if (html && !query.empty()) {
+        if (requestAuthorized(req)) {
+            if (html && !query.empty() && tokenRequired_ && authorized("", "", query)) {
                 // Keep the token in a cookie and take it out of the address bar.
                 res.set_header("Set-Cookie", "quillon_admin=" + query + "; Path=/; HttpOnly; SameSite=Strict");
                 res.set_redirect(req.path, 303);
@@ -584,7 +668,7 @@ void Web::install(httplib::Server& s) {
             res.set_content(Json{{"error", "not found"}}.dump(), "application/json");
             return;
         }
-        res.set_content(model->dump(), "application/json");
+        res.set_content(model->dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
     };
     auto param = [](const Request& req, const char* name) { return req.get_param_value(name); };
 
@@ -640,8 +724,7 @@ void Web::install(httplib::Server& s) {
             res.status = 404;
             return;
         }
-        res.set_header("Cache-Control", "private, max-age=86400");
-        res.set_content(*data, "image/jpeg");
+        sendFile(res, *data);
     });
 }
 

@@ -11,6 +11,8 @@
 
 namespace httplib {
 class Server;
+struct Request;
+struct Response;
 }  // namespace httplib
 
 namespace collector {
@@ -23,6 +25,7 @@ public:
 
     void install(httplib::Server& server);
     void setTokenRequired(bool required) { tokenRequired_ = required; }
+    bool tokenRequired() const { return tokenRequired_; }
 
     // Models. now: seconds since 1970 (the day chart ends on that day).
     Json overview(const std::string& ak, const std::string& text, double now);
@@ -39,6 +42,11 @@ public:
 
     // Whether a request with these credentials may read the page ("" when absent).
     bool authorized(const std::string& bearer, const std::string& cookie, const std::string& query) const;
+    // The same, with the credentials a request carries (bearer, cookie or ?token=).
+    bool requestAuthorized(const httplib::Request& req) const;
+
+    // A stored upload as its bytes say: JPEG or PNG as an image, anything else as a download.
+    static void sendFile(httplib::Response& res, const std::string& data);
 
 private:
     Store& store_;

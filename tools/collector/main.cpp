@@ -1,6 +1,7 @@
 // quillon-collector: the reference collection server (crash, configuration, feedback and
 // file-store endpoints in one process) used by the demo and the end-to-end tests.
 #include "Analysis.h"
+#include "Bounded.h"
 #include "Policy.h"
 #include "Server.h"
 #include "Store.h"
@@ -9,6 +10,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,13 +48,18 @@ const char* kUsage =
     "                       listening address), e.g. http://collector.example.org:8480\n"
     "  --admin-token TOKEN  token the web page and /api/ require when listening beyond loopback\n"
     "  --admin-token-file FILE  the same, read from the file's first line\n"
-    "  --test-mode          serve /_collector/ inspection and control to any address (test rigs)\n"
+    "  --control-port N     serve /_collector/ inspection and control on 127.0.0.1:N (0 picks a\n"
+    "                       free one; the second stdout line is then \"control on 127.0.0.1:N\")\n"
+    "  --trusted-proxy ADDR requests come through the proxy at ADDR (repeatable): the page needs\n"
+    "                       the token whatever --host is, X-Forwarded-For names the client\n"
+    "  --test-mode          serve /_collector/ inspection and control on the main port to any\n"
+    "                       address, and stored files without the token (test rigs)\n"
     "  --verbose            log every request to stderr\n"
     "\n"
     "Web page: http://ADDR:PORT/ (crashes, exceptions, registrations, feedback); JSON under /api/.\n"
     "Inspection: GET /_collector/records | feedback | files | files/ID.jpg | rejects | policy;\n"
     "control: POST /_collector/policy (JSON policy layer), POST /_collector/reset.\n"
-    "Inspection and control answer loopback peers only, unless --test-mode is given.\n";
+    "Inspection and control answer on the control listener only, unless --test-mode is given.\n";
 
 const char* kDefaultDb = "quillon-collector.db";
 
@@ -94,28 +101,44 @@ std::shared_ptr<symbols::SymbolStore> installSymbolication(const std::string& db
     return files;
 }
 
-std::string clip(const std::string& s, std::size_t n) { return s.size() <= n ? s : s.substr(0, n - 3) + "..."; }
+// What dump prints of a stored value: at most n bytes, control characters escaped, whatever
+// type the client sent.
+std::string clip(const collector::Json& v, std::size_t n) { return collector::escapeControl(collector::valueText(v, n)); }
+std::string clip(const std::string& s, std::size_t n) { return collector::escapeControl(collector::clipText(s, n)); }
+
+const collector::Json& member(const collector::Json& obj, const char* key) {
+    static const collector::Json none;
+    if (!obj.is_object()) return none;
+    auto it = obj.find(key);
+    return it == obj.end() ? none : *it;
+}
 
 // The contact, the user data and the newest trace entries of a feedback report's body.
 void printFeedbackDetails(const collector::Json& body, int lines) {
     if (!body.is_object()) return;
-    const auto text = [](const collector::Json& v) { return v.is_string() ? v.get<std::string>() : std::string(); };
-    if (auto m = body.find("messages"); m != body.end() && m->is_array() && !m->empty() && (*m)[0].is_object()) {
-        const auto& data = (*m)[0].value("data", collector::Json::object());
-        if (data.is_object() && data.contains("contact"))
-            std::printf("        contact: %s\n", clip(text(data["contact"]), 100).c_str());
+    if (auto m = body.find("messages"); m != body.end() && m->is_array() && !m->empty()) {
+        const auto& contact = member(member((*m)[0], "data"), "contact");
+        if (!contact.is_null()) std::printf("        contact: %s\n", clip(contact, 100).c_str());
     }
-    if (auto u = body.find("user_data"); u != body.end()) {
-        std::string flat = u->is_string() ? text(*u) : u->dump();
-        std::replace(flat.begin(), flat.end(), '\n', ' ');
-        std::printf("        user data: %s\n", clip(flat, 100).c_str());
-    }
+    if (auto u = body.find("user_data"); u != body.end()) std::printf("        user data: %s\n", clip(*u, 100).c_str());
     if (auto t = body.find("operatetrace"); t != body.end() && t->is_array()) {
         std::printf("        trace: %zu entries\n", t->size());
         const std::size_t first = t->size() > static_cast<std::size_t>(lines) ? t->size() - lines : 0;
-        for (std::size_t i = first; i < t->size(); ++i)
-            std::printf("          %s\n", clip(text((*t)[i]), 100).c_str());
+        for (std::size_t i = first; i < t->size(); ++i) std::printf("          %s\n", clip((*t)[i], 100).c_str());
     }
+}
+
+// The first lines of a backtrace, each bounded, for the frame parser.
+std::string firstLines(const std::string& text, int lines) {
+    std::string out;
+    std::size_t pos = 0;
+    for (int n = 0; n < lines && pos < text.size(); ++n) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        out += collector::clipText(text.substr(pos, std::min<std::size_t>(end - pos, 4096)), 1024) + "\n";
+        pos = end + 1;
+    }
+    return out;
 }
 
 int dump(int argc, char** argv) {
@@ -143,26 +166,28 @@ int dump(int argc, char** argv) {
         std::printf("records: %zu\n", records.size());
         std::printf("%-5s %-22s %-30s %s\n", "id", "action", "exception", "reason");
         for (const auto& r : records) {
-            std::string action = r["ac"].get<std::string>();
-            if (r["item_ac"] != r["ac"]) action += "/" + r["item_ac"].get<std::string>();
+            std::string action = clip(r["ac"], 40);
+            if (r["item_ac"] != r["ac"]) action += "/" + clip(r["item_ac"], 40);
             std::printf("%-5lld %-22s %-30s %s\n", static_cast<long long>(r["id"].get<std::int64_t>()),
-                        action.c_str(), clip(r["name"].get<std::string>(), 30).c_str(),
-                        clip(r["reason"].get<std::string>(), 100).c_str());
-            const std::string av = collector::deviceRecord(r["body"]).value("av", "");
-            const auto frames = collector::parseBacktrace(r["backtrace"].get<std::string>(), &collector::frameResolver(),
-                                                          r["ak"].get<std::string>(), av,
+                        action.c_str(), clip(r["name"], 30).c_str(), clip(r["reason"], 100).c_str());
+            const auto& av = member(collector::deviceRecord(r["body"]), "av");
+            const std::string backtrace = r["backtrace"].is_string() ? r["backtrace"].get<std::string>() : "";
+            const auto frames = collector::parseBacktrace(firstLines(backtrace, lines), &collector::frameResolver(),
+                                                          r["ak"].is_string() ? r["ak"].get<std::string>() : "",
+                                                          av.is_string() ? av.get<std::string>() : "",
                                                           r["name"] == "exception Signal");
             for (int n = 0; n < lines && n < static_cast<int>(frames.size()); ++n) {
                 const auto& f = frames[n];
                 // The line as received, and what it resolves to when symbols are known.
-                std::printf("        %s%s\n", f.raw.c_str(), f.resolved ? ("  -> " + f.label()).c_str() : "");
+                std::printf("        %s%s\n", clip(f.raw, 1024).c_str(),
+                            f.resolved ? ("  -> " + clip(f.label(), 1024)).c_str() : "");
             }
         }
         const auto feedback = store.feedback();
         std::printf("\nfeedback: %zu\n", feedback.size());
         for (const auto& f : feedback) {
             std::printf("%-5lld %-10s %s\n", static_cast<long long>(f["id"].get<std::int64_t>()),
-                        f["type"].get<std::string>().c_str(), clip(f["message"].get<std::string>(), 100).c_str());
+                        clip(f["type"], 40).c_str(), clip(f["message"], 100).c_str());
             printFeedbackDetails(f["body"], lines);
         }
         const auto files = store.files();
@@ -173,9 +198,9 @@ int dump(int argc, char** argv) {
         const auto symbolList = symbolFiles->list();
         std::printf("\nsymbol files: %zu\n", symbolList.size());
         for (const auto& sf : symbolList)
-            std::printf("%-20s %-12s %-30s build-id %s, %zu functions, %zu line records\n", sf.appKey.c_str(),
-                        sf.version.c_str(), sf.image.c_str(), sf.buildId.empty() ? "none" : sf.buildId.c_str(),
-                        sf.functions, sf.lines);
+            std::printf("%-20s %-12s %-30s build-id %s, %zu functions, %zu line records\n", clip(sf.appKey, 100).c_str(),
+                        clip(sf.version, 100).c_str(), clip(sf.image, 100).c_str(),
+                        sf.buildId.empty() ? "none" : clip(sf.buildId, 100).c_str(), sf.functions, sf.lines);
     } catch (const std::exception& e) {
         return fail(std::string("dump: ") + e.what());
     }
@@ -189,7 +214,7 @@ int main(int argc, char** argv) {
 
     std::string host = "127.0.0.1", db = kDefaultDb, policyFile;
     collector::Access access;
-    int port = 8480;
+    int port = 8480, controlPort = -1;
     bool verbose = false;
     collector::Json cli = collector::Json::object();
     for (int i = 1; i < argc; ++i) {
@@ -211,6 +236,11 @@ int main(int argc, char** argv) {
             if (!parseInt(argv[++i], port) || port < 0 || port > 65535) return fail("bad port");
         } else if (a == "--db") {
             db = argv[++i];
+        } else if (a == "--control-port") {
+            if (!parseInt(argv[++i], controlPort) || controlPort < 0 || controlPort > 65535)
+                return fail("bad control port");
+        } else if (a == "--trusted-proxy") {
+            access.trustedProxies.push_back(argv[++i]);
         } else if (a == "--public-url") {
             access.publicUrl = argv[++i];
             if (access.publicUrl.rfind("http://", 0) != 0 && access.publicUrl.rfind("https://", 0) != 0)
@@ -249,6 +279,11 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // Every waiting connection holds a descriptor; take all the system allows.
+    if (rlimit rl{}; getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
+        rl.rlim_cur = rl.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &rl);
+    }
 
     try {
         const auto symbolFiles = installSymbolication(db);
@@ -260,6 +295,8 @@ int main(int argc, char** argv) {
         server.setSymbolStore(symbolFiles.get());
         const int bound = server.bind(host, port);
         if (bound < 0) return fail("cannot listen on " + host + ":" + std::to_string(port));
+        const int control = controlPort >= 0 ? server.bindControl(controlPort) : 0;
+        if (control < 0) return fail("cannot listen on 127.0.0.1:" + std::to_string(controlPort));
 
         std::mutex doneMutex;
         std::condition_variable doneCv;
@@ -278,6 +315,7 @@ int main(int argc, char** argv) {
         });
 
         std::printf("listening on %s:%d\n", host.c_str(), bound);
+        if (controlPort >= 0) std::printf("control on 127.0.0.1:%d\n", control);
         std::fflush(stdout);
         if (verbose) std::cerr << "quillon-collector: database " << db << "\n";
         if (!collector::isLoopback(host) && access.adminToken.empty())
