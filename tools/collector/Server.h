@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Policy.h"
+#include "Signature.h"
 #include "Store.h"
 
 #include <atomic>
@@ -83,13 +84,5 @@ private:
 
 // Whether the address (listening host or peer) is a loopback one.
 bool isLoopback(const std::string& address);
-
-// MD5 of the text as 32 lower-case hexadecimal digits.
-std::string md5Hex(const std::string& text);
-
-// Checks the file store's "UPLOAD-JSON" header: {"apikey":K,"op":O,...,"uid":60,"sig":S}
-// with bare values. Returns "" when the signature matches, else the reason.
-std::string checkUploadSignature(const std::string& header, const std::string& apiKey,
-                                 const std::string& signingKey);
 
 }  // namespace collector
