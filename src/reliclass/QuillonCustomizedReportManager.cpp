@@ -16,6 +16,10 @@
 #include <chrono>
 #include <vector>
 
+#include <quillon/detail/RecordKeys.h>
+
+namespace keys = quillon::record;
+
 using platform::Value;
 
 namespace {
@@ -103,22 +107,22 @@ void QuillonCustomizedReportManager::handle(std::uint64_t type, const platform::
         QuillonConfiguration::AppexScope hostRecord(false, Value());
 
         Value record = platform::dict();
-        record["dei"] = QuillonDeviceInfo::getDeviceInfo();
-        record["nwt"] = QuillonDeviceInfo::getCarrierInfo();
+        record[keys::kDevice] = QuillonDeviceInfo::getDeviceInfo();
+        record[keys::kCarrier] = QuillonDeviceInfo::getCarrierInfo();
         Value event = platform::dict();
-        event["name"] = exception.name();
-        event["et"] = et;
-        event["tm"] = platform::format("%.f", nowSeconds());
-        event["csc"] = QuillonReportDataUnit::shareStance().userAndBreadcrumbs();
-        if (message) event["msg"] = *message;
-        event["ty"] = getReportType(type);
-        event["ct"] = "1";
-        record["data"] = std::move(event);
-        record["mach"] = QuillonDiagnosticManager::defaultManager().getDiagnosticInfo();
+        event[keys::kName] = exception.name();
+        event[keys::kEventText] = et;
+        event[keys::kEventTime] = platform::format("%.f", nowSeconds());
+        event[keys::kBreadcrumbs] = QuillonReportDataUnit::shareStance().userAndBreadcrumbs();
+        if (message) event[keys::kMessage] = *message;
+        event[keys::kEventType] = getReportType(type);
+        event[keys::kCount] = "1";
+        record[keys::kEvent] = std::move(event);
+        record[keys::kDiagnostics] = QuillonDiagnosticManager::defaultManager().getDiagnosticInfo();
 
         Value entry = platform::dict();
-        entry["ac"] = "exception";
-        entry["post"] = std::move(record);
+        entry[keys::kAction] = "exception";
+        entry[keys::kPost] = std::move(record);
         if (QuillonConfiguration::isLogEnabled())
             QuillonConfiguration::logWithLevel(4, "Exception Data:%s", platform::describe(entry).c_str());
 
@@ -161,13 +165,13 @@ bool QuillonCustomizedReportManager::sendPool(std::function<void(bool taken)> an
         if (pool.is_array()) {
             for (const auto& element : pool) {
                 if (!element.is_object()) continue;
-                const Value* ac = platform::find(element, "ac");
-                const Value* post = platform::find(element, "post");
+                const Value* ac = platform::find(element, keys::kAction);
+                const Value* post = platform::find(element, keys::kPost);
                 Value item = platform::dict();
-                item["ac"] = ac ? *ac : Value();
-                item["post"] = JSONData2String(post ? *post : Value());
+                item[keys::kAction] = ac ? *ac : Value();
+                item[keys::kPost] = JSONData2String(post ? *post : Value());
                 body.push_back(std::move(item));
-                const Value* data = post ? platform::find(*post, "data") : nullptr;
+                const Value* data = post ? platform::find(*post, keys::kEvent) : nullptr;
                 identifiers.push_back(identifierFor(data ? *data : Value()));
             }
         }
@@ -219,5 +223,5 @@ std::string QuillonCustomizedReportManager::JSONData2String(const Value& object)
 }
 
 std::string QuillonCustomizedReportManager::identifierFor(const Value& event) {
-    return platform::textOrEmpty(event, "et") + platform::textOrEmpty(event, "msg");
+    return platform::textOrEmpty(event, keys::kEventText) + platform::textOrEmpty(event, keys::kMessage);
 }

@@ -18,6 +18,10 @@
 #include "reliclass/QuillonConfiguration.h"
 #include "reliclass/QuillonGuard.h"
 
+#include <quillon/detail/RecordKeys.h>
+
+namespace keys = quillon::record;
+
 using platform::Value;
 
 namespace {
@@ -290,9 +294,9 @@ std::int64_t limitFor(const std::string& path) {
 }
 
 std::int64_t countOf(const Value& entry) {
-    const Value* post = platform::find(entry, "post");
-    const Value* data = post ? platform::find(*post, "data") : nullptr;
-    const Value* ct = data ? platform::find(*data, "ct") : nullptr;
+    const Value* post = platform::find(entry, keys::kPost);
+    const Value* data = post ? platform::find(*post, keys::kEvent) : nullptr;
+    const Value* ct = data ? platform::find(*data, keys::kCount) : nullptr;
     return ct ? platform::integerValue(*ct) : 0;
 }
 
@@ -576,8 +580,8 @@ bool QuillonDataFileManager::saveException(const Value& exception, const std::st
                 Value* stored = platform::find(datalist, identifier);
                 if (stored && stored->is_object()) {
                     const std::int64_t c = countOf(*stored);
-                    Value* post = platform::find(*stored, "post");
-                    Value* data = post ? platform::find(*post, "data") : nullptr;
+                    Value* post = platform::find(*stored, keys::kPost);
+                    Value* data = post ? platform::find(*post, keys::kEvent) : nullptr;
                     if (data && data->is_object()) (*data)["ct"] = std::to_string(c + 1);
                 } else {
                     datalist[identifier] = exception;

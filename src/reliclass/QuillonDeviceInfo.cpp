@@ -25,6 +25,10 @@
 #include <random>
 #include <utility>
 
+#include <quillon/detail/RecordKeys.h>
+
+namespace keys = quillon::record;
+
 namespace {
 
 // Text-or-empty for optional strings.
@@ -255,10 +259,10 @@ platform::Value QuillonDeviceInfo::getDeviceInfo() {
                 record["expid"] = "";
                 record["uuid"] = executableUUID();
             }
-            record["und"] = fixed ? fixed->identifier : orEmpty(getDeviceUUID());
-            record["av"] = fixed ? fixed->versionAndBuild : appVersionAndBuild();
+            record[keys::kDeviceId] = fixed ? fixed->identifier : orEmpty(getDeviceUUID());
+            record[keys::kAppVersion] = fixed ? fixed->versionAndBuild : appVersionAndBuild();
             record["on"] = 2;
-            record["ov"] = fixed ? fixed->osVersion : getIOSVersion();
+            record[keys::kOsVersion] = fixed ? fixed->osVersion : getIOSVersion();
             record["mt"] = fixed ? fixed->model : orEmpty(getDeviceType());
             record["chid"] = orEmpty(QuillonReportDataUnit::shareStance().channel);
             record["ori"] = getScreenOrientation();
@@ -308,17 +312,17 @@ platform::Value QuillonDeviceInfo::getDeviceInfoForInit() {
         []() -> platform::Value {
             platform::Value record = platform::dict();
             record["uuid"] = executableUUID();
-            record["und"] = orEmpty(getDeviceUUID());
-            record["av"] = appVersionAndBuild();
+            record[keys::kDeviceId] = orEmpty(getDeviceUUID());
+            record[keys::kAppVersion] = appVersionAndBuild();
             record["on"] = 2;
-            record["ov"] = getIOSVersion();
+            record[keys::kOsVersion] = getIOSVersion();
             record["mt"] = orEmpty(getDeviceType());
             record["sv"] = kSDKVersion;
             record["an"] = orEmpty(getAppName());
             record["pgn"] = orEmpty(getBoundleID());
             record["st"] = getScreenSize();
             record["chid"] = orEmpty(QuillonReportDataUnit::shareStance().channel);
-            record["pro"] = kProtocolVersion;
+            record[keys::kProtocol] = kProtocolVersion;
             return record;
         },
         platform::Value());
@@ -328,9 +332,9 @@ platform::Value QuillonDeviceInfo::getDeviceInfoForConfig() {
     return quillon::guarded(
         []() -> platform::Value {
             platform::Value record = platform::dict();
-            record["und"] = orEmpty(getDeviceUUID());
+            record[keys::kDeviceId] = orEmpty(getDeviceUUID());
             record["mt"] = orEmpty(getDeviceType());
-            record["ov"] = getIOSVersion();
+            record[keys::kOsVersion] = getIOSVersion();
             record["on"] = 2;
             record["sv"] = kSDKVersion;
             record["cv"] = QuillonConfiguration::shareConfiguration().cv.load(std::memory_order_relaxed);

@@ -4,10 +4,13 @@
 #include "reliclass/QuillonReportDataUnit.h"
 #include "reliclass/QuillonServerHosts.h"
 
+#include <quillon/detail/RecordKeys.h>
+
 namespace {
 std::string quoted(const std::string& s) {
     return platform::Value(s).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
+std::string member(const char* key, const std::string& quotedValue) { return "\"" + std::string(key) + "\":" + quotedValue; }
 }  // namespace
 
 QuillonNetworkBuilder& QuillonNetworkBuilder::defaultBuilder() {
@@ -16,8 +19,11 @@ QuillonNetworkBuilder& QuillonNetworkBuilder::defaultBuilder() {
 }
 
 std::string QuillonNetworkBuilder::envelope(const std::string& appKey, double time, const std::string& action) {
-    return "{\"ak\":" + quoted(appKey) + ",\"tm\":" + quoted(platform::formatWholeSeconds(time)) +
-           ",\"ac\":" + quoted(action) + ",\"pro\":\"5.2.0\",\"ty\":\"1\"}";
+    namespace keys = quillon::record;
+    return "{" + member(keys::kAppKey, quoted(appKey)) + "," +
+           member(keys::kEnvelopeTime, quoted(platform::formatWholeSeconds(time))) + "," +
+           member(keys::kAction, quoted(action)) + "," + member(keys::kProtocol, "\"5.2.0\"") + "," +
+           member(keys::kEnvelopeType, "\"1\"") + "}";
 }
 
 platform::URLRequest QuillonNetworkBuilder::build(const std::string& url, const std::string& action) {

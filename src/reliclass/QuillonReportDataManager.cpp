@@ -9,6 +9,10 @@
 #include <memory>
 #include <vector>
 
+#include <quillon/detail/RecordKeys.h>
+
+namespace keys = quillon::record;
+
 using platform::Value;
 
 QuillonReportDataManager& QuillonReportDataManager::defaultManager() {
@@ -72,10 +76,10 @@ void QuillonReportDataManager::reportCacheData(const std::string& path, std::fun
             const Value* payload = id ? platform::find(entry, *id) : nullptr;
             if (!payload) continue;
             Value item = platform::dict();
-            const Value* ac = platform::find(*payload, "ac");
+            const Value* ac = platform::find(*payload, keys::kAction);
             const Value* body = platform::find(*payload, "body");
-            item["ac"] = ac ? *ac : Value();
-            item["post"] = JSONData2String(body ? *body : Value());
+            item[keys::kAction] = ac ? *ac : Value();
+            item[keys::kPost] = JSONData2String(body ? *body : Value());
             batch.push_back(std::move(item));
             sentIds.push_back(*id);
         }

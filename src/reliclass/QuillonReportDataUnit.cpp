@@ -21,6 +21,10 @@
 
 #include <chrono>
 
+#include <quillon/detail/RecordKeys.h>
+
+namespace keys = quillon::record;
+
 using platform::Value;
 
 namespace {
@@ -144,7 +148,7 @@ void QuillonReportDataUnit::initFromQuillon() {
                         QuillonConfiguration::logWithLevel(4, "init upload error:%s", error->description().c_str());
                         setInitCachData(body);
                         Value record = platform::dict();
-                        record["ac"] = "register";
+                        record[keys::kAction] = "register";
                         record["body"] = body;
                         QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::initDataPath())
                             .saveReportData(record);
@@ -297,11 +301,11 @@ void QuillonReportDataUnit::reportDataToServer(std::uint64_t type, const platfor
             request = builder.buildRequestWithReprotAction("submore");
             body = platform::array();
             Value crash = platform::dict();
-            crash["post"] = record;
-            crash["ac"] = "submit";
+            crash[keys::kPost] = record;
+            crash[keys::kAction] = "submit";
             Value registration = platform::dict();
-            registration["post"] = pending;
-            registration["ac"] = "register";
+            registration[keys::kPost] = pending;
+            registration[keys::kAction] = "register";
             body.push_back(std::move(crash));
             body.push_back(std::move(registration));
         } else {
@@ -310,7 +314,7 @@ void QuillonReportDataUnit::reportDataToServer(std::uint64_t type, const platfor
         }
 
         Value stored = platform::dict();
-        stored["ac"] = "submit";
+        stored[keys::kAction] = "submit";
         stored["body"] = record;
         auto crashes = QuillonDataFileManager::fileManagerWith(QuillonDataFileManager::crashDataPath());
         // The host's crash is made durable before the send, which the watchdog may cut short;
@@ -345,8 +349,8 @@ void QuillonReportDataUnit::reportDataToServer(std::uint64_t type, const platfor
 Value QuillonReportDataUnit::getCrashData(std::uint64_t type, const platform::Exception& exception,
                                           const std::optional<std::string>& message) {
     Value record = platform::dict();
-    record["dei"] = QuillonDeviceInfo::getDeviceInfo();
-    record["nwt"] = QuillonDeviceInfo::getCarrierInfo();
+    record[keys::kDevice] = QuillonDeviceInfo::getDeviceInfo();
+    record[keys::kCarrier] = QuillonDeviceInfo::getCarrierInfo();
 
     std::string trace;
     if (type == 0) {
@@ -355,16 +359,16 @@ Value QuillonReportDataUnit::getCrashData(std::uint64_t type, const platform::Ex
         trace = platform::textOrEmpty(exception.userInfo(), "stack trace");
     }
     Value event = platform::dict();
-    event["name"] = exception.name();
-    event["et"] = exception.reason() + "\n" + trace;
-    event["tm"] = platform::format("%.f", nowSeconds());
+    event[keys::kName] = exception.name();
+    event[keys::kEventText] = exception.reason() + "\n" + trace;
+    event[keys::kEventTime] = platform::format("%.f", nowSeconds());
 
-    event["csc"] = userAndBreadcrumbs();
-    if (message) event["msg"] = *message;
-    event["ty"] = "2";
+    event[keys::kBreadcrumbs] = userAndBreadcrumbs();
+    if (message) event[keys::kMessage] = *message;
+    event[keys::kEventType] = "2";
 
-    record["data"] = std::move(event);
-    record["mach"] = QuillonDiagnosticManager::defaultManager().getDiagnosticInfo();
+    record[keys::kEvent] = std::move(event);
+    record[keys::kDiagnostics] = QuillonDiagnosticManager::defaultManager().getDiagnosticInfo();
     if (QuillonConfiguration::isLogEnabled())
         QuillonConfiguration::logWithLevel(4, "Crash Data:%s", platform::describe(record).c_str());
     return record;

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace collector {
@@ -36,6 +37,13 @@ std::string demangle(const std::string& symbol);
 
 // Hexadecimal addresses become "0x…" and free-standing decimal numbers "N".
 std::string maskNumbers(const std::string& text);
+
+// The fields of one backtrace line "%-3d %-35s 0x%016lx 0x%016lx %s + %d" (views into it).
+struct LineFields {
+    std::string_view image, address, offset, symbol, delta;
+};
+// Nothing when the line does not have that shape. Linear in the line's length.
+std::optional<LineFields> splitBacktraceLine(std::string_view line);
 
 // One Frame per line of the backtrace text; the resolver (when set) is asked for each. With the
 // installed frame resolver, the whole-backtrace resolver answers instead when one is set, so

@@ -2,12 +2,12 @@
 
 #include "Bounded.h"
 #include "Gate.h"
+#include "Ingest.h"
 #include "SymbolStore.h"
 #include "Symbolication.h"
 #include "Web.h"
 
 #include <httplib.h>
-#include <openssl/evp.h>
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -19,9 +19,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstdio>
 #include <iostream>
-#include <map>
 
 namespace collector {
 
@@ -32,13 +30,6 @@ const char* kJson = "application/json";
 void sendJson(httplib::Response& res, const Json& body, int status = 200) {
     res.status = status;
     res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), kJson);
-}
-
-bool allDigits(const std::string& s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
 }
 
 int portOf(const sockaddr_storage& ss) {
@@ -79,17 +70,6 @@ bool peerClosed(int fd) {
     if (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) return true;
     char c;
     return recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
-}
-
-// Decodes a batch item's "post": a nested object or a JSON text.
-bool decodePost(const Json& post, Json& out) {
-    if (post.is_object() || post.is_array()) {
-        out = post;
-        return true;
-    }
-    if (!post.is_string()) return false;
-    out = Json::parse(post.get<std::string>(), nullptr, false);
-    return !out.is_discarded();
 }
 
 std::string hostPort(const std::string& host, int port) {
@@ -150,46 +130,6 @@ const httplib::Headers& securityHeaders() {
 
 }  // namespace
 
-std::string md5Hex(const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_Digest(text.data(), text.size(), digest, &len, EVP_md5(), nullptr);
-    std::string out;
-    char buf[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", digest[i]);
-        out += buf;
-    }
-    return out;
-}
-
-std::string checkUploadSignature(const std::string& header, const std::string& apiKey,
-                                 const std::string& signingKey) {
-    if (header.size() < 2 || header.front() != '{' || header.back() != '}') return "malformed UPLOAD-JSON";
-    // Values are bare (not quoted) and contain no commas; keys are quoted.
-    std::map<std::string, std::string> fields;
-    const std::string inner = header.substr(1, header.size() - 2);
-    std::size_t pos = 0;
-    while (pos <= inner.size()) {
-        std::size_t comma = inner.find(',', pos);
-        if (comma == std::string::npos) comma = inner.size();
-        const std::string piece = inner.substr(pos, comma - pos);
-        const std::size_t colon = piece.find(':');
-        if (colon == std::string::npos || colon < 2 || piece.front() != '"' || piece[colon - 1] != '"')
-            return "malformed UPLOAD-JSON";
-        fields[piece.substr(1, colon - 2)] = piece.substr(colon + 1);
-        pos = comma + 1;
-    }
-    for (const char* k : {"apikey", "op", "suffix", "tag", "timestamp", "uid", "sig"})
-        if (!fields.count(k)) return std::string("UPLOAD-JSON lacks ") + k;
-    if (fields["apikey"] != apiKey) return "unknown apikey";
-    const std::string signedText = "apikey=" + fields["apikey"] + "op=" + fields["op"] + "suffix=" + fields["suffix"] +
-                                   "tag=" + fields["tag"] + "timestamp=" + fields["timestamp"] +
-                                   "uid=" + fields["uid"];
-    if (md5Hex(signedText + signingKey) != fields["sig"]) return "signature mismatch";
-    return {};
-}
-
 bool isLoopback(const std::string& address) {
     std::string a = address;
     if (a.rfind("::ffff:", 0) == 0) a = a.substr(7);
@@ -204,7 +144,7 @@ Server::Server(Store& store, Policy& policy, bool verbose, Access access)
     // Accepted sockets inherit TCP_NODELAY from the listening socket; without it every
     // answer on a reused connection waits for the peer's delayed ACK.
     http_->set_tcp_nodelay(true);
-    http_->set_payload_max_length(64u << 20);
+    http_->set_payload_max_length(kMaxBodyBytes);
     http_->set_keep_alive_max_count(1000);
     http_->set_default_headers(securityHeaders());
     http_->setUnbounded([this](const std::string& peer) {
@@ -401,55 +341,17 @@ bool Server::applyTransportMode(const Answer& a, const httplib::Request& req, ht
 
 void Server::handleCrash(const httplib::Request& req, httplib::Response& res, bool configEndpoint) {
     if (!req.has_header("UPLOAD-JSON")) return reject(req, res, 400, "missing UPLOAD-JSON header");
-    const Json env = Json::parse(req.get_header_value("UPLOAD-JSON"), nullptr, false);
-    if (env.is_discarded() || !env.is_object()) return reject(req, res, 400, "UPLOAD-JSON is not a JSON object");
-    for (const char* k : {"ak", "tm", "ac", "pro", "ty"}) {
-        auto it = env.find(k);
-        if (it == env.end() || !it->is_string())
-            return reject(req, res, 400, std::string("UPLOAD-JSON lacks string \"") + k + "\"");
-    }
-    Record base;
-    base.path = req.path;
-    base.ak = env["ak"].get<std::string>();
-    base.tm = env["tm"].get<std::string>();
-    base.ac = env["ac"].get<std::string>();
-    if (!allDigits(base.tm)) return reject(req, res, 400, "UPLOAD-JSON tm is not whole seconds: " + base.tm);
-    if (configEndpoint && base.ac != "config")
-        return reject(req, res, 400, "configuration endpoint got action " + base.ac);
-
-    const Json body = Json::parse(req.body, nullptr, false);
-    if (body.is_discarded()) return reject(req, res, 400, "body is not JSON");
+    CrashRequest in = readCrashRequest(req.path, req.get_header_value("UPLOAD-JSON"), req.body, configEndpoint);
+    if (!in.problem.empty()) return reject(req, res, 400, in.problem);
+    std::vector<Record>& records = in.records;
+    const std::string action = records.front().ac;
 
     const Answer answer = policy_.answerFor(configEndpoint ? Endpoint::Config : Endpoint::Crash);
-    base.answer = answer.mode;
-    std::vector<Record> records;
-    if (base.ac == "register" || base.ac == "submit" || base.ac == "config" || base.ac == "exception") {
-        if (!body.is_object()) return reject(req, res, 400, base.ac + " body is not a JSON object");
-        Record r = base;
-        r.itemAc = base.ac;
-        r.body = body;
-        extractException(r);
-        records.push_back(std::move(r));
-    } else if (base.ac == "submore") {
-        if (!body.is_array() || body.empty()) return reject(req, res, 400, "submore body is not a non-empty array");
-        for (std::size_t i = 0; i < body.size(); ++i) {
-            const Json& item = body[i];
-            const std::string where = "submore item " + std::to_string(i);
-            if (!item.is_object() || !item.contains("ac") || !item["ac"].is_string() || !item.contains("post"))
-                return reject(req, res, 400, where + " lacks \"ac\" or \"post\"");
-            Record r = base;
-            r.itemAc = item["ac"].get<std::string>();
-            if (!decodePost(item["post"], r.body)) return reject(req, res, 400, where + " post is not JSON");
-            extractException(r);
-            records.push_back(std::move(r));
-        }
-    } else {
-        return reject(req, res, 400, "unknown action " + base.ac);
-    }
+    for (auto& r : records) r.answer = answer.mode;
     store_.addRecords(records);
 
     if (applyTransportMode(answer, req, res)) return;
-    const Json config = base.ac == "config" ? policy_.configValues() : Json::object();
+    const Json config = action == "config" ? policy_.configValues() : Json::object();
     Json out = Json::object();
     if (answer.mode == "en1" || answer.mode == "code1") {
         out = {{"en", answer.code}, {"msg", answer.msg}};
@@ -470,28 +372,10 @@ void Server::handleFeedback(const httplib::Request& req, httplib::Response& res)
         store_.addReject(req.path, reason, req.body.substr(0, 2000));
         sendJson(res, {{"code", 400}, {"msg", reason}}, 400);
     };
-    if (req.get_header_value("Content-Type").rfind(kJson, 0) != 0) return fail("Content-Type is not application/json");
-    Json body = Json::parse(req.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) return fail("body is not a JSON object");
-    // "logs" and "user_data" travel as JSON texts; keep them decoded.
-    for (const char* k : {"logs", "user_data"}) {
-        auto it = body.find(k);
-        if (it == body.end() || !it->is_string() || it->get<std::string>().empty()) continue;
-        Json inner = Json::parse(it->get<std::string>(), nullptr, false);
-        if (inner.is_discarded()) return fail(std::string("\"") + k + "\" is not JSON text");
-        *it = std::move(inner);
-    }
-    std::string appkey, type, message;
-    if (auto v = body.find("appkey"); v != body.end() && v->is_string()) appkey = v->get<std::string>();
-    if (auto m = body.find("messages"); m != body.end() && m->is_array() && !m->empty() && (*m)[0].is_object()) {
-        const Json& data = (*m)[0].value("data", Json::object());
-        if (data.is_object()) {
-            if (data.contains("type") && data["type"].is_string()) type = data["type"].get<std::string>();
-            if (data.contains("message") && data["message"].is_string()) message = data["message"].get<std::string>();
-        }
-    }
+    FeedbackRequest in = readFeedbackRequest(req.get_header_value("Content-Type"), req.body);
+    if (!in.problem.empty()) return fail(in.problem);
     const Answer answer = policy_.answerFor(Endpoint::Feedback);
-    const std::int64_t id = store_.addFeedback(appkey, type, message, body, answer.mode);
+    const std::int64_t id = store_.addFeedback(in.appkey, in.type, in.message, in.body, answer.mode);
 
     if (applyTransportMode(answer, req, res)) return;
     if (answer.mode == "en1" || answer.mode == "code1")
@@ -557,22 +441,53 @@ void Server::handleSymbolsUpload(const httplib::Request& req, httplib::Response&
                    {"functions", stored->functions}, {"lines", stored->lines}, {"replaced", stored->replaced}});
 }
 
+// The client sends its bodies without a Content-Type of its own, so they arrive as the
+// HTTP client's default, application/x-www-form-urlencoded. Plain handlers would have
+// cpp-httplib parse such bodies as forms and refuse any above 8 KB (413); reading the
+// body through a content reader takes it as it is. The reader stops at kMaxBodyBytes
+// whether the body comes with a Content-Length or chunked (which cpp-httplib does not
+// bound), and a body that cannot be read whole is answered here before any handler sees
+// it: 413 when too large, 400 when cut short or malformed (a truncated multipart body).
+// A multipart body (a form upload) stands for its first part.
+Server::BodyHandler Server::readBody(Handler handler) {
+    return [this, handler](const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader& reader) {
+        httplib::Request full = req;
+        std::size_t total = 0;
+        bool tooLarge = false;
+        auto keep = [&](const char* data, std::size_t length, bool wanted) {
+            total += length;
+            if (total > kMaxBodyBytes) {
+                tooLarge = true;
+                return false;
+            }
+            if (wanted) full.body.append(data, length);
+            return true;
+        };
+        bool whole;
+        if (req.is_multipart_form_data()) {
+            int parts = 0;
+            whole = reader([&](const httplib::MultipartFormData&) { return ++parts > 0; },
+                           [&](const char* data, std::size_t length) { return keep(data, length, parts == 1); });
+        } else {
+            whole = reader([&](const char* data, std::size_t length) { return keep(data, length, true); });
+        }
+        if (!whole || tooLarge || res.status == 413) {
+            const bool large = tooLarge || res.status == 413;
+            const std::string why = large ? "body is larger than " + std::to_string(kMaxBodyBytes) + " bytes"
+                                          : "body could not be read whole";
+            log("refused " + req.method + " " + req.path + ": " + why);
+            // What is left of the body would be read as the next request.
+            res.set_header("Connection", "close");
+            return sendJson(res, {{"error", why}}, large ? 413 : 400);
+        }
+        handler(full, res);
+    };
+}
+
 void Server::routes() {
     auto& s = *http_;
-    // The client sends its bodies without a Content-Type of its own, so they arrive as the
-    // HTTP client's default, application/x-www-form-urlencoded. Plain handlers would have
-    // cpp-httplib parse such bodies as forms and refuse any above 8 KB (413); reading the
-    // body through a content reader takes it as it is, whatever its size.
-    auto withBody = [](std::function<void(const httplib::Request&, httplib::Response&)> handler) {
-        return [handler](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
-            httplib::Request full = req;
-            reader([&full](const char* data, size_t length) {
-                full.body.append(data, length);
-                return true;
-            });
-            handler(full, res);
-        };
-    };
+    auto withBody = [this](Handler handler) { return readBody(std::move(handler)); };
     s.Post("/", withBody([this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, true); }));
     s.Post("/cpi/crash",
            withBody([this](const httplib::Request& req, httplib::Response& res) { handleCrash(req, res, false); }));
@@ -612,8 +527,18 @@ void Server::routes() {
                                      "or here with --test-mode"}}, 404);
         };
         s.Get("/_collector/.*", elsewhere);
-        s.Post("/_collector/.*", elsewhere);
+        s.Post("/_collector/.*", readBody(elsewhere));
     }
+    // Any other request with a body: cpp-httplib would read a chunked one whole before finding
+    // no handler; the bounded reader reads it instead, and the answer is 404. Content-reader
+    // routes are tried before plain ones, so every POST route above reads through readBody.
+    auto nothingHere = readBody([](const httplib::Request&, httplib::Response& res) {
+        sendJson(res, {{"error", "not found"}}, 404);
+    });
+    s.Post(".*", nothingHere);
+    s.Put(".*", nothingHere);
+    s.Patch(".*", nothingHere);
+    s.Delete(".*", nothingHere);
 }
 
 void Server::controlRoutes(httplib::Server& s) {
@@ -632,18 +557,20 @@ void Server::controlRoutes(httplib::Server& s) {
         });
     s.Get("/_collector/rejects", [this](const httplib::Request&, httplib::Response& res) { sendJson(res, store_.rejects()); });
     s.Get("/_collector/policy", [this](const httplib::Request&, httplib::Response& res) { sendJson(res, policy_.effective()); });
-    s.Post("/_collector/policy", [this](const httplib::Request& req, httplib::Response& res) {
-        Json p = req.body.empty() ? Json::object() : Json::parse(req.body, nullptr, false);
-        std::string problem = p.is_discarded() ? "policy is not JSON" : validatePolicy(p);
+    s.Post("/_collector/policy", readBody([this](const httplib::Request& req, httplib::Response& res) {
+        std::string problem;
+        auto p = req.body.empty() ? std::optional<Json>(Json::object()) : parseJson(req.body, &problem);
+        if (p) problem = validatePolicy(*p);
+        else problem = problem == "not JSON" ? "policy is not JSON" : "policy " + problem;
         if (!problem.empty()) return sendJson(res, {{"error", problem}}, 400);
-        policy_.setLive(p);
+        policy_.setLive(*p);
         sendJson(res, policy_.effective());
-    });
-    s.Post("/_collector/reset", [this](const httplib::Request& req, httplib::Response& res) {
+    }));
+    s.Post("/_collector/reset", readBody([this](const httplib::Request& req, httplib::Response& res) {
         log("reset by " + clientAddress(req));
         store_.reset();
         sendJson(res, {{"ok", true}});
-    });
+    }));
 }
 
 }  // namespace collector

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "Policy.h"
+#include "Signature.h"
 #include "Store.h"
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +18,7 @@
 
 namespace httplib {
 class Server;
+class ContentReader;
 struct Request;
 struct Response;
 }  // namespace httplib
@@ -61,6 +64,11 @@ public:
 private:
     void routes();
     void controlRoutes(httplib::Server& s);
+    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+    using BodyHandler = std::function<void(const httplib::Request&, httplib::Response&, const httplib::ContentReader&)>;
+    // The handler behind a bounded reading of the request's body (413 past the limit, 400
+    // when cut short); every route that takes a body goes through it.
+    BodyHandler readBody(Handler handler);
     // Checks every request that is not a report: the Host a browser was sent to (against DNS
     // rebinding) and, for requests that change state, that they do not come from another site.
     // Answers the refusal itself and returns false.
@@ -101,13 +109,5 @@ private:
 
 // Whether the address (listening host or peer) is a loopback one.
 bool isLoopback(const std::string& address);
-
-// MD5 of the text as 32 lower-case hexadecimal digits.
-std::string md5Hex(const std::string& text);
-
-// Checks the file store's "UPLOAD-JSON" header: {"apikey":K,"op":O,...,"uid":60,"sig":S}
-// with bare values. Returns "" when the signature matches, else the reason.
-std::string checkUploadSignature(const std::string& header, const std::string& apiKey,
-                                 const std::string& signingKey);
 
 }  // namespace collector

@@ -1,6 +1,9 @@
 #include "Store.h"
 
 #include "Analysis.h"
+#include "Ingest.h"
+
+#include <quillon/detail/RecordKeys.h>
 
 #include <sqlite3.h>
 
@@ -9,6 +12,8 @@
 
 namespace collector {
 
+namespace keys = quillon::record;
+
 double nowSeconds() {
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
@@ -16,13 +21,16 @@ double nowSeconds() {
 
 void extractException(Record& r) {
     if (!r.body.is_object()) return;
-    auto data = r.body.find("data");
+    auto data = r.body.find(keys::kEvent);
     if (data == r.body.end() || !data->is_object()) return;
-    if (auto n = data->find("name"); n != data->end() && n->is_string()) r.name = n->get<std::string>();
-    if (auto et = data->find("et"); et != data->end() && et->is_string()) {
-        const std::string text = et->get<std::string>();
+    // Name and reason are what the lists show and group by; they are cut (the body keeps them
+    // whole) rather than refused, so that a crash with a long message is still counted.
+    if (auto n = data->find(keys::kName); n != data->end() && n->is_string())
+        r.name = clipText(n->get_ref<const std::string&>(), kMaxNameBytes);
+    if (auto et = data->find(keys::kEventText); et != data->end() && et->is_string()) {
+        const std::string& text = et->get_ref<const std::string&>();
         const auto nl = text.find('\n');
-        r.reason = text.substr(0, nl);
+        r.reason = clipText(std::string_view(text).substr(0, nl), kMaxReasonBytes);
         r.backtrace = nl == std::string::npos ? std::string() : text.substr(nl + 1);
     }
 }
@@ -74,9 +82,11 @@ private:
     sqlite3_stmt* st_ = nullptr;
 };
 
+// Stored bodies passed the ingest limits (the texts decoded inside a feedback body add a level
+// of their own); one stored before them that goes beyond is shown as its text.
 Json parsedOrText(const std::string& text) {
-    auto v = Json::parse(text, nullptr, false);
-    return v.is_discarded() ? Json(text) : v;
+    auto v = parseJson(text, nullptr, 2 * kMaxJsonDepth, 4 * kMaxJsonValues);
+    return v ? std::move(*v) : Json(validUtf8(text));
 }
 
 }  // namespace
@@ -118,6 +128,8 @@ Store::Store(const std::string& path) {
              " TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN ct INTEGER DEFAULT 1;");
         regroupLocked(&frameResolver());
     }
+    // Counts were once stored as sent; the sums of the pages need them saturated.
+    exec("UPDATE records SET ct = 1000000000 WHERE ct > 1000000000");
     // The overview reads only these indexes, never the (large) rows themselves.
     exec("CREATE INDEX IF NOT EXISTS records_overview ON records(item_ac, gid, ctime, ak, device, av, ov);"
          "CREATE INDEX IF NOT EXISTS records_time ON records(item_ac, ctime, ak);"
@@ -142,19 +154,29 @@ void Store::exec(const char* sql) {
 }
 
 std::vector<std::int64_t> Store::addRecords(const std::vector<Record>& records) {
+    // Summaries (the backtrace read, symbols looked up) are worked out before the lock: the
+    // lock covers the insert only, so one large record never holds another client's.
+    const double t = nowSeconds();
+    std::vector<RecordSummary> sums;
+    std::vector<std::string> bodies;
+    sums.reserve(records.size());
+    bodies.reserve(records.size());
+    for (const auto& r : records) {
+        sums.push_back(summarize(r.ak, r.itemAc, r.body, r.name, r.reason, r.backtrace, t, &frameResolver()));
+        bodies.push_back(r.body.dump());
+    }
     std::lock_guard lock(mutex_);
     std::vector<std::int64_t> ids;
     exec("BEGIN");
     try {
-        const double t = nowSeconds();
-        for (const auto& r : records) {
-            const RecordSummary sum =
-                summarize(r.ak, r.itemAc, r.body, r.name, r.reason, r.backtrace, t, &frameResolver());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const Record& r = records[i];
+            const RecordSummary& sum = sums[i];
             Stmt st(db_,
                     "INSERT INTO records(time, path, ak, tm, ac, item_ac, body, name, reason, backtrace, answer,"
                     " gid, masked, topframe, device, av, ov, ctime, msg, ct) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
             st.real(1, t).text(2, r.path).text(3, r.ak).text(4, r.tm).text(5, r.ac).text(6, r.itemAc)
-                .text(7, r.body.dump()).text(8, r.name).text(9, r.reason).text(10, r.backtrace).text(11, r.answer);
+                .text(7, bodies[i]).text(8, r.name).text(9, r.reason).text(10, r.backtrace).text(11, r.answer);
             st.text(12, sum.groupId).text(13, sum.masked).text(14, sum.topFrame).text(15, sum.device)
                 .text(16, sum.appVersion).text(17, sum.osVersion).real(18, sum.crashTime).text(19, sum.message)
                 .integer(20, sum.count);
@@ -181,7 +203,7 @@ std::int64_t Store::addFeedback(const std::string& appkey, const std::string& ty
 std::int64_t Store::addFile(const std::string& header, const std::string& data, const std::string& answer) {
     std::lock_guard lock(mutex_);
     Stmt st(db_, "INSERT INTO files(time, header, data, answer) VALUES(?,?,?,?)");
-    st.real(1, nowSeconds()).text(2, header).blob(3, data).text(4, answer);
+    st.real(1, nowSeconds()).text(2, validUtf8(header)).blob(3, data).text(4, answer);
     st.step();
     return sqlite3_last_insert_rowid(db_);
 }
@@ -189,7 +211,8 @@ std::int64_t Store::addFile(const std::string& header, const std::string& data, 
 void Store::addReject(const std::string& path, const std::string& reason, const std::string& detail) {
     std::lock_guard lock(mutex_);
     Stmt st(db_, "INSERT INTO rejects(time, path, reason, detail) VALUES(?,?,?,?)");
-    st.real(1, nowSeconds()).text(2, path).text(3, reason).text(4, detail);
+    // Rejected requests are shown as JSON: whatever bytes they carried become valid text.
+    st.real(1, nowSeconds()).text(2, validUtf8(path)).text(3, validUtf8(reason)).text(4, validUtf8(detail));
     st.step();
 }
 
@@ -249,25 +272,66 @@ Json Store::rejects() {
 }
 
 void Store::regroup(const FrameResolver* resolver) {
-    std::lock_guard lock(mutex_);
-    regroupLocked(resolver);
+    // In batches: each batch is read, summarised without the lock, and written back under it,
+    // so clients keep being served between batches. One regrouping at a time, so that an
+    // older one never writes over a newer one's results.
+    std::lock_guard serial(regroupMutex_);
+    constexpr int kBatch = 200;
+    struct Row {
+        std::int64_t id;
+        double time;
+        std::string ak, itemAc, body, name, reason, backtrace;
+    };
+    for (std::int64_t after = 0;;) {
+        std::vector<Row> rows;
+        {
+            std::lock_guard lock(mutex_);
+            Stmt read(db_, "SELECT id, time, ak, item_ac, body, name, reason, backtrace FROM records WHERE id > ?"
+                           " ORDER BY id LIMIT ?");
+            read.integer(1, after).integer(2, kBatch);
+            while (read.step())
+                rows.push_back({read.colInt(0), read.colReal(1), read.col(2), read.col(3), read.col(4), read.col(5),
+                                read.col(6), read.col(7)});
+        }
+        if (rows.empty()) return;
+        after = rows.back().id;
+        std::vector<RecordSummary> sums;
+        for (const Row& r : rows) sums.push_back(summaryOf(r.ak, r.itemAc, r.body, r.name, r.reason, r.backtrace,
+                                                           r.time, resolver));
+        std::lock_guard lock(mutex_);
+        exec("BEGIN");
+        try {
+            for (std::size_t i = 0; i < rows.size(); ++i) writeSummary(rows[i].id, sums[i]);
+            exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+}
+
+RecordSummary Store::summaryOf(const std::string& ak, const std::string& itemAc, const std::string& body,
+                               const std::string& name, const std::string& reason, const std::string& backtrace,
+                               double time, const FrameResolver* resolver) {
+    auto json = parseJson(body);
+    return summarize(ak, itemAc, json ? *json : Json(), name, reason, backtrace, time, resolver);
+}
+
+void Store::writeSummary(std::int64_t id, const RecordSummary& sum) {
+    Stmt up(db_, "UPDATE records SET gid=?, masked=?, topframe=?, device=?, av=?, ov=?, ctime=?, msg=?, ct=?"
+                 " WHERE id=?");
+    up.text(1, sum.groupId).text(2, sum.masked).text(3, sum.topFrame).text(4, sum.device).text(5, sum.appVersion)
+        .text(6, sum.osVersion).real(7, sum.crashTime).text(8, sum.message).integer(9, sum.count).integer(10, id);
+    up.step();
 }
 
 void Store::regroupLocked(const FrameResolver* resolver) {
     exec("BEGIN");
     try {
         Stmt read(db_, "SELECT id, time, ak, item_ac, body, name, reason, backtrace FROM records");
-        while (read.step()) {
-            const Json body = Json::parse(read.col(4), nullptr, false);
-            const RecordSummary sum = summarize(read.col(2), read.col(3), body.is_discarded() ? Json() : body,
-                                                read.col(5), read.col(6), read.col(7), read.colReal(1), resolver);
-            Stmt up(db_, "UPDATE records SET gid=?, masked=?, topframe=?, device=?, av=?, ov=?, ctime=?, msg=?, ct=?"
-                         " WHERE id=?");
-            up.text(1, sum.groupId).text(2, sum.masked).text(3, sum.topFrame).text(4, sum.device)
-                .text(5, sum.appVersion).text(6, sum.osVersion).real(7, sum.crashTime).text(8, sum.message)
-                .integer(9, sum.count).integer(10, read.colInt(0));
-            up.step();
-        }
+        while (read.step())
+            writeSummary(read.colInt(0), summaryOf(read.col(2), read.col(3), read.col(4), read.col(5), read.col(6),
+                                                   read.col(7), read.colReal(1), resolver));
         exec("COMMIT");
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -17,6 +17,8 @@ struct sqlite3;
 
 namespace collector {
 
+struct RecordSummary;
+
 using Json = nlohmann::ordered_json;
 
 struct Record {
@@ -32,7 +34,10 @@ struct Record {
     std::string answer;      // answer mode used for the request
 };
 
-// Fills name/reason/backtrace from body.data.name and body.data.et when present.
+// Fills name/reason/backtrace from body.data.name and body.data.et when present; name and
+// reason cut to kMaxNameBytes and kMaxReasonBytes.
+inline constexpr std::size_t kMaxNameBytes = 1024;
+inline constexpr std::size_t kMaxReasonBytes = 4096;
 void extractException(Record& r);
 
 class Store {
@@ -58,7 +63,7 @@ public:
     void reset();
 
     // Works out every record's summary (group, masked reason, first application frame, ...)
-    // again, e.g. after symbols became known.
+    // again, e.g. after symbols became known; in batches, with other requests served between them.
     void regroup(const FrameResolver* resolver);
 
     // What the web page shows. Filters: application key ("" for all) and a text that must
@@ -79,7 +84,12 @@ public:
 private:
     void exec(const char* sql);
     void regroupLocked(const FrameResolver* resolver);
+    static RecordSummary summaryOf(const std::string& ak, const std::string& itemAc, const std::string& body,
+                                   const std::string& name, const std::string& reason, const std::string& backtrace,
+                                   double time, const FrameResolver* resolver);
+    void writeSummary(std::int64_t id, const RecordSummary& sum);
     std::mutex mutex_;
+    std::mutex regroupMutex_;
     sqlite3* db_ = nullptr;
 };
 
