@@ -161,8 +161,13 @@ cairo_surface_t* decodeJpegRaw(const unsigned char* data, std::size_t size, int*
     info.progress = &progress;
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
-    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK || !fitsLimit(info.image_width, info.image_height)) {
+    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) {
         jpeg_destroy_decompress(&info);
+        return nullptr;
+    }
+    if (!fitsLimit(info.image_width, info.image_height)) {
+        jpeg_destroy_decompress(&info);
+        platform::log("Image: JPEG data not decoded: it needs more than 64 MiB");
         return nullptr;
     }
     *orientation = exifOrientation(info);
@@ -262,7 +267,11 @@ bool pngChunksFit(const Bytes& data) {
 
 cairo_surface_t* decodePng(const Bytes& data) {
     // The IHDR chunk comes first: refuse oversized images before anything is allocated.
-    if (data.size() < 24 || !fitsLimit(bigEndian32(&data[16]), bigEndian32(&data[20]))) return nullptr;
+    if (data.size() < 24 || bigEndian32(&data[16]) == 0 || bigEndian32(&data[20]) == 0) return nullptr;
+    if (!fitsLimit(bigEndian32(&data[16]), bigEndian32(&data[20]))) {
+        platform::log("Image: PNG data not decoded: it needs more than 64 MiB");
+        return nullptr;
+    }
     if (!pngChunksFit(data)) {
         platform::log("Image: PNG data not decoded: a chunk claims more bytes than the data holds");
         return nullptr;
