@@ -1,19 +1,20 @@
-// SQLite storage of everything the collector received: crash-side records (one row per
+// Storage of everything the collector received: crash-side records (one row per
 // registration, crash, exception or configuration body, batch items unpacked), feedback
-// reports, uploaded files and rejected requests.
+// reports, uploaded files and rejected requests; and what collector processes sharing the
+// database share besides (settings, symbol files). SQLite or PostgreSQL (see Database.h).
 #pragma once
 
+#include "Database.h"
 #include "Symbolication.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-struct sqlite3;
 
 namespace collector {
 
@@ -37,8 +38,11 @@ void extractException(Record& r);
 
 class Store {
 public:
-    // path ":memory:" keeps everything in memory. Throws std::runtime_error on failure.
+    // An SQLite path (":memory:" keeps everything in memory) or a PostgreSQL connection
+    // string; brings the schema up to date. Throws std::runtime_error on failure.
     explicit Store(const std::string& path);
+    // The schema version a store is at once opened.
+    static int schemaVersion();
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -73,14 +77,31 @@ public:
     Json feedbackPage(int limit, int offset);
     std::optional<Json> feedbackItem(std::int64_t id);
     std::int64_t feedbackCount();
+    // Named values shared by every process on the database (e.g. the live answer policy).
+    std::optional<std::string> setting(const std::string& name);
+    void setSetting(const std::string& name, const std::string& value);
+
+    // Symbol files by application key, version and image. putSymbolFile answers whether it
+    // replaced one; every put gives the file a new revision.
+    bool putSymbolFile(const std::string& ak, const std::string& av, const std::string& image,
+                       const std::string& text);
+    std::optional<std::int64_t> symbolFileRevision(const std::string& ak, const std::string& av,
+                                                   const std::string& image);
+    std::optional<std::pair<std::int64_t, std::string>> symbolFile(const std::string& ak, const std::string& av,
+                                                                  const std::string& image);
+    std::vector<std::vector<std::string>> symbolFileKeys();  // {ak, av, image} each
+
     // Closes the database; later calls fail quietly.
     void close();
 
 private:
     void exec(const char* sql);
+    void rollback();
     void regroupLocked(const FrameResolver* resolver);
-    std::mutex mutex_;
-    sqlite3* db_ = nullptr;
+    // Recursive: summarising a record may resolve frames, which reads symbol files from this
+    // store while the record's transaction holds the lock.
+    std::recursive_mutex mutex_;
+    std::unique_ptr<Database> db_;
 };
 
 double nowSeconds();
