@@ -3,6 +3,7 @@
 #include "Analysis.h"
 #include "Policy.h"
 #include "Server.h"
+#include "SharedSymbols.h"
 #include "Store.h"
 #include "SymbolStore.h"
 #include "Symbolication.h"
@@ -29,7 +30,7 @@ namespace {
 
 const char* kUsage =
     "usage: quillon-collector [options]\n"
-    "       quillon-collector dump [--db PATH] [--lines N]\n"
+    "       quillon-collector dump [--db PATH|URL] [--lines N]\n"
     "\n"
     "options:\n"
     "  --host ADDR          address to listen on (default 127.0.0.1)\n"
@@ -37,6 +38,10 @@ const char* kUsage =
     "                       \"listening on ADDR:PORT\".\n"
     "  --db PATH            SQLite database (default ./quillon-collector.db; \":memory:\" keeps\n"
     "                       nothing on disk)\n"
+    "  --db URL             PostgreSQL instead: postgresql://USER@HOST/DB or any libpq connection\n"
+    "                       string (\"host=... dbname=...\"; --db-url is the same option). Collector\n"
+    "                       processes on one database share everything: reports, screenshots,\n"
+    "                       symbol files and the live answer policy\n"
     "  --policy FILE        JSON answer policy, re-read on every request\n"
     "  --answer MODE        ok | en1 | code1 | http500 | slow | garbage | noanswer | emptydata | nocode\n"
     "  --slow-ms N          delay of the slow mode (default 1000)\n"
@@ -75,9 +80,12 @@ collector::ResolvedFrame toResolved(const symbols::Location& loc) {
     return {loc.function, loc.file, static_cast<int>(loc.line)};
 }
 
-// Symbolication from the symbol files kept beside the database.
-std::shared_ptr<symbols::SymbolStore> installSymbolication(const std::string& db) {
-    auto files = std::make_shared<symbols::SymbolStore>(symbols::SymbolStore::dirForDatabase(db));
+// Symbolication from the symbol files kept in the database; those an earlier collector kept
+// in a directory beside its SQLite file are copied in first.
+std::shared_ptr<symbols::SymbolStore> installSymbolication(collector::Store& store, const std::string& db) {
+    auto files = std::make_shared<symbols::SymbolStore>(collector::storeSymbolSource(store));
+    const bool imported = !collector::Database::isPostgresTarget(db) &&
+                          collector::importSymbolDirectory(symbols::SymbolStore::dirForDatabase(db), *files) > 0;
     collector::setFrameResolver([files](const std::string& ak, const std::string& av,
                                         const std::string& line) -> std::optional<collector::ResolvedFrame> {
         const auto frame = symbols::parseBacktraceLine(line);
@@ -91,6 +99,7 @@ std::shared_ptr<symbols::SymbolStore> installSymbolication(const std::string& db
             out.push_back(loc ? std::optional(toResolved(*loc)) : std::nullopt);
         return out;
     });
+    if (imported) store.regroup(&collector::frameResolver());
     return files;
 }
 
@@ -127,7 +136,7 @@ int dump(int argc, char** argv) {
             std::cout << kUsage;
             return 0;
         }
-        if (a == "--db" && i + 1 < argc)
+        if ((a == "--db" || a == "--db-url") && i + 1 < argc)
             db = argv[++i];
         else if (a == "--lines" && i + 1 < argc && parseInt(argv[i + 1], lines))
             ++i;
@@ -135,10 +144,11 @@ int dump(int argc, char** argv) {
             return fail("dump: unknown argument " + a + "\n" + kUsage);
     }
     struct stat st {};
-    if (stat(db.c_str(), &st) != 0) return fail("dump: no database at " + db);
+    if (!collector::Database::isPostgresTarget(db) && stat(db.c_str(), &st) != 0)
+        return fail("dump: no database at " + db);
     try {
-        const auto symbolFiles = installSymbolication(db);
         collector::Store store(db);
+        const auto symbolFiles = installSymbolication(store, db);
         const auto records = store.records();
         std::printf("records: %zu\n", records.size());
         std::printf("%-5s %-22s %-30s %s\n", "id", "action", "exception", "reason");
@@ -209,7 +219,7 @@ int main(int argc, char** argv) {
             host = argv[++i];
         } else if (a == "--port") {
             if (!parseInt(argv[++i], port) || port < 0 || port > 65535) return fail("bad port");
-        } else if (a == "--db") {
+        } else if (a == "--db" || a == "--db-url") {
             db = argv[++i];
         } else if (a == "--public-url") {
             access.publicUrl = argv[++i];
@@ -251,9 +261,10 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     try {
-        const auto symbolFiles = installSymbolication(db);
         collector::Store store(db);
+        const auto symbolFiles = installSymbolication(store, db);
         collector::Policy policy;
+        policy.share(store);
         policy.setCommandLine(cli);
         policy.setFile(policyFile);
         collector::Server server(store, policy, verbose, access);
