@@ -16,7 +16,8 @@ namespace testenv {
 
 class Collector {
 public:
-    // Extra command-line arguments follow "--port 0 --db <tempdir>/db.sqlite".
+    // Extra command-line arguments follow "--port 0 --db <tempdir>/db.sqlite" (a "--db" among
+    // them takes its place).
     // Throws std::runtime_error when the collector does not come up.
     explicit Collector(const std::vector<std::string>& extraArgs = {});
     ~Collector();
@@ -26,6 +27,8 @@ public:
     // Sends SIGTERM and waits for the collector to end; returns its exit status (or -1 when it
     // had to be killed or was not running). The destructor does the same.
     int stop();
+    // Ends the collector with SIGKILL, as a crash or the OOM killer would.
+    void kill();
 
     int port() const { return port_; }
     std::string host() const;                           // "127.0.0.1:PORT"
