@@ -130,6 +130,22 @@ TEST_P(CollectorStore, StoresOnOneDatabaseShareSettingsAndSymbolFiles) {
     EXPECT_FALSE(a.symbolFileRevision("app", "2.0", "demo"));
 }
 
+TEST_P(CollectorStore, RetentionRemovesWhatArrivedBeforeTheCutoffInBatches) {
+    collector::Store store(newDatabase());
+    store.addRecords({crash("app", "submit", "d1", "a"), crash("app", "submit", "d2", "b"),
+                      crash("app", "exception", "d3", "c")});
+    store.addFeedback("app", "bug", "m", Json::object(), "ok");
+    store.addFile("{}", "bytes", "ok");
+    store.addReject("/cpi/crash", "r", "");
+    EXPECT_EQ(store.removeBefore(collector::nowSeconds() - 3600), 0);
+    EXPECT_EQ(store.records().size(), 3u);
+    EXPECT_EQ(store.removeBefore(collector::nowSeconds() + 1, 2), 6);  // three records in two batches
+    EXPECT_EQ(store.records().size(), 0u);
+    EXPECT_EQ(store.feedbackCount(), 0);
+    EXPECT_EQ(store.files().size(), 0u);
+    EXPECT_EQ(store.rejects().size(), 0u);
+}
+
 // A file written by the collector before its schema had versions (tests/data): its reports,
 // feedback, screenshot and rejects stay, and new ones follow them.
 TEST(CollectorStore, MigratesADatabaseFromBeforeSchemaVersions) {

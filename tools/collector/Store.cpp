@@ -518,6 +518,22 @@ std::vector<std::vector<std::string>> Store::symbolFileKeys() {
     return out;
 }
 
+std::int64_t Store::removeBefore(double cutoff, int batch) {
+    std::int64_t removed = 0;
+    for (const char* table : {"records", "feedback", "files", "rejects"}) {
+        const std::string sql = std::string("DELETE FROM ") + table + " WHERE id IN (SELECT id FROM " + table +
+                                " WHERE time < ? ORDER BY id LIMIT ?) RETURNING id";
+        for (int n = batch; n == batch;) {
+            std::lock_guard lock(mutex_);
+            Stmt st(db_.get(), sql);
+            st.real(1, cutoff).integer(2, batch);
+            for (n = 0; st.step();) ++n;
+            removed += n;
+        }
+    }
+    return removed;
+}
+
 void Store::reset() {
     std::lock_guard lock(mutex_);
     exec("DELETE FROM records; DELETE FROM feedback; DELETE FROM files; DELETE FROM rejects;");

@@ -91,6 +91,11 @@ public:
                                                                   const std::string& image);
     std::vector<std::vector<std::string>> symbolFileKeys();  // {ak, av, image} each
 
+    // Retention: removes the records, feedback reports, files and rejects that arrived before
+    // `cutoff` (seconds since 1970), at most `batch` rows per statement, each its own
+    // transaction, so that requests wait for one batch at most. Returns how many rows went.
+    std::int64_t removeBefore(double cutoff, int batch = 1000);
+
     // Closes the database; later calls fail quietly.
     void close();
 

@@ -42,6 +42,8 @@ const char* kUsage =
     "                       string (\"host=... dbname=...\"; --db-url is the same option). Collector\n"
     "                       processes on one database share everything: reports, screenshots,\n"
     "                       symbol files and the live answer policy\n"
+    "  --keep-days N        remove records, feedback, files and rejects older than N days (at\n"
+    "                       start and hourly, in batches; default: keep everything)\n"
     "  --policy FILE        JSON answer policy, re-read on every request\n"
     "  --answer MODE        ok | en1 | code1 | http500 | slow | garbage | noanswer | emptydata | nocode\n"
     "  --slow-ms N          delay of the slow mode (default 1000)\n"
@@ -199,7 +201,7 @@ int main(int argc, char** argv) {
 
     std::string host = "127.0.0.1", db = kDefaultDb, policyFile;
     collector::Access access;
-    int port = 8480;
+    int port = 8480, keepDays = 0;
     bool verbose = false;
     collector::Json cli = collector::Json::object();
     for (int i = 1; i < argc; ++i) {
@@ -219,6 +221,8 @@ int main(int argc, char** argv) {
             host = argv[++i];
         } else if (a == "--port") {
             if (!parseInt(argv[++i], port) || port < 0 || port > 65535) return fail("bad port");
+        } else if (a == "--keep-days") {
+            if (!parseInt(argv[++i], keepDays) || keepDays < 1) return fail("--keep-days needs a number of days >= 1");
         } else if (a == "--db" || a == "--db-url") {
             db = argv[++i];
         } else if (a == "--public-url") {
@@ -288,6 +292,25 @@ int main(int argc, char** argv) {
             }
         });
 
+        // Retention, hourly until serving ends.
+        bool serving = true;
+        std::thread retention;
+        if (keepDays > 0)
+            retention = std::thread([&] {
+                std::unique_lock lock(doneMutex);
+                while (serving) {
+                    lock.unlock();
+                    try {
+                        const auto removed = store.removeBefore(collector::nowSeconds() - keepDays * 86400.0);
+                        if (removed > 0) std::cerr << "quillon-collector: removed " << removed << " old rows\n";
+                    } catch (const std::exception& e) {
+                        std::cerr << "quillon-collector: retention: " << e.what() << "\n";
+                    }
+                    lock.lock();
+                    doneCv.wait_for(lock, std::chrono::hours(1), [&] { return !serving; });
+                }
+            });
+
         std::printf("listening on %s:%d\n", host.c_str(), bound);
         std::fflush(stdout);
         if (verbose) std::cerr << "quillon-collector: database " << db << "\n";
@@ -297,8 +320,10 @@ int main(int argc, char** argv) {
         {
             std::lock_guard lock(doneMutex);
             done = true;
+            serving = false;
         }
         doneCv.notify_all();
+        if (retention.joinable()) retention.join();
         kill(getpid(), SIGTERM);  // wakes the signal thread when serving ended on its own
         signalThread.join();
         store.close();
