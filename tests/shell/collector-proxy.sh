@@ -21,9 +21,8 @@ if [ "$(id -u)" -eq 0 ]; then
   chown nobody:nogroup "$DIR"
   AS=(runuser -u nobody --)
 fi
-PIDS=()
 cleanup() {
-  for p in "${PIDS[@]}"; do kill -9 "$p" 2>/dev/null || true; done
+  for f in "$DIR"/collector*.pid; do [ -f "$f" ] && kill -9 "$(cat "$f")" 2>/dev/null || true; done
   [ -f "$DIR/nginx.pid" ] && kill "$(cat "$DIR/nginx.pid")" 2>/dev/null || true
   "${AS[@]}" "$PGBIN/pg_ctl" -D "$DIR/data" -m immediate -w stop >/dev/null 2>&1 </dev/null || true
   rm -rf "$DIR"
@@ -38,8 +37,8 @@ DB="host=$DIR user=postgres dbname=postgres"
 
 start_collector() {  # prints the port
   local out=$DIR/collector$1.out
+  # Runs in a command substitution: the pid files are how cleanup finds the collectors.
   "$COLLECTOR" --port 0 --db "$DB" >"$out" 2>"$DIR/collector$1.err" </dev/null &
-  PIDS+=($!)
   echo $! >"$DIR/collector$1.pid"
   for _ in $(seq 100); do
     grep -q "listening on" "$out" 2>/dev/null && break
