@@ -1,5 +1,6 @@
 #include "support/Collector.h"
 
+#include "support/PostgresCluster.h"
 #include "support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -43,7 +46,16 @@ std::string readLine(int fd, int timeoutMs) {
 }  // namespace
 
 Collector::Collector(const std::vector<std::string>& extraArgs, bool testMode) {
-    db_ = makeTempDir("quillon-collector") + "/db.sqlite";
+    // QUILLON_TEST_STORE=postgresql runs the collector on a database in a PostgreSQL cluster
+    // of this test process's own.
+    const char* engine = std::getenv("QUILLON_TEST_STORE");
+    if (engine && std::string(engine) == "postgresql") {
+        static std::unique_ptr<PostgresCluster> cluster;
+        if (!cluster) cluster = std::make_unique<PostgresCluster>();
+        db_ = cluster->newDatabase();
+    } else {
+        db_ = makeTempDir("quillon-collector") + "/db.sqlite";
+    }
     std::vector<std::string> args = {QUILLON_COLLECTOR_PATH, "--port", "0", "--db", db_};
     if (testMode) args.emplace_back("--test-mode");
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
@@ -91,7 +103,7 @@ Collector::Collector(const std::vector<std::string>& extraArgs, bool testMode) {
     // "listening on ADDR:PORT"; every address the tests use is reachable on loopback.
     if (line.rfind("listening on ", 0) == 0) port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
     if (port_ <= 0) {
-        kill(pid_, SIGKILL);
+        ::kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
         throw std::runtime_error("collector did not start: \"" + line + "\"");
@@ -104,15 +116,22 @@ int Collector::stop() {
     if (pid_ <= 0) return -1;
     const pid_t pid = pid_;
     pid_ = -1;
-    kill(pid, SIGTERM);
+    ::kill(pid, SIGTERM);
     int status = 0;
     for (int i = 0; i < 250; ++i) {
         if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    kill(pid, SIGKILL);
+    ::kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     return -1;
+}
+
+void Collector::kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
 }
 
 std::string Collector::host() const { return "127.0.0.1:" + std::to_string(port_); }

@@ -16,9 +16,10 @@ namespace testenv {
 
 class Collector {
 public:
-    // Extra command-line arguments follow "--port 0 --db <tempdir>/db.sqlite" (and
-    // "--test-mode", which serves the control endpoints used below on the main port, unless
-    // testMode is false). Throws std::runtime_error when the collector does not come up.
+    // Extra command-line arguments follow "--port 0 --db <tempdir>/db.sqlite" (a "--db" among
+    // them takes its place) and "--test-mode", which serves the control endpoints used below on
+    // the main port, unless testMode is false. Throws std::runtime_error when the collector
+    // does not come up.
     explicit Collector(const std::vector<std::string>& extraArgs = {}, bool testMode = true);
     ~Collector();
     Collector(const Collector&) = delete;
@@ -27,6 +28,8 @@ public:
     // Sends SIGTERM and waits for the collector to end; returns its exit status (or -1 when it
     // had to be killed or was not running). The destructor does the same.
     int stop();
+    // Ends the collector with SIGKILL, as a crash or the OOM killer would.
+    void kill();
 
     int port() const { return port_; }
     // The control listener's port when started with --control-port, else 0.

@@ -75,9 +75,24 @@ void Policy::setFile(const std::string& path) {
     file_ = path;
 }
 
+void Policy::share(Store& store) {
+    std::lock_guard lock(mutex_);
+    shared_ = &store;
+}
+
 void Policy::setLive(const Json& layer) {
     std::lock_guard lock(mutex_);
-    live_ = layer;
+    if (shared_)
+        shared_->setSetting("policy", layer.dump());
+    else
+        live_ = layer;
+}
+
+Json Policy::liveLayer() {
+    if (!shared_) return live_;
+    const auto text = shared_->setting("policy");
+    Json parsed = text ? Json::parse(*text, nullptr, false) : Json::object();
+    return parsed.is_discarded() ? Json::object() : parsed;
 }
 
 Json Policy::fileLayer() {
@@ -106,7 +121,7 @@ Json Policy::effective() {
                 {"config", {{"up", 1}, {"rc", 2}, {"to", 3}, {"cv", 0}}},
                 {"apiKey", "7d2f19ebquake35porchd461a08c27f5"},
                 {"signingKey", "K3TRVQW9PLMZ2XH7"}};
-    for (const Json& layer : {cli_, fileLayer(), live_}) {
+    for (const Json& layer : {cli_, fileLayer(), liveLayer()}) {
         if (!layer.is_object()) continue;
         // Object members merge one level deep (endpoints.X, config); scalars replace.
         for (auto it = layer.begin(); it != layer.end(); ++it) {

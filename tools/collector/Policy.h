@@ -39,6 +39,9 @@ class Policy {
 public:
     void setCommandLine(const Json& layer);
     void setFile(const std::string& path);
+    // Keeps the live layer in the store's settings, so that every collector process on the
+    // database answers by it.
+    void share(Store& store);
     // Replaces the live layer.
     void setLive(const Json& layer);
     Json effective();
@@ -50,7 +53,9 @@ public:
 
 private:
     Json fileLayer();
+    Json liveLayer();
     std::mutex mutex_;
+    Store* shared_ = nullptr;
     Json cli_ = Json::object();
     Json live_ = Json::object();
     std::string file_;

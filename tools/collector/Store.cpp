@@ -5,9 +5,9 @@
 
 #include <quillon/detail/RecordKeys.h>
 
-#include <sqlite3.h>
-
 #include <chrono>
+#include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 namespace collector {
@@ -37,49 +37,37 @@ void extractException(Record& r) {
 
 namespace {
 
-// Small RAII statement wrapper.
+// Small RAII statement wrapper over the database's query.
 class Stmt {
 public:
-    Stmt(sqlite3* db, const char* sql) {
-        if (!db || sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) != SQLITE_OK)
-            throw std::runtime_error(db ? sqlite3_errmsg(db) : "database closed");
+    Stmt(Database* db, const std::string& sql) {
+        if (!db) throw std::runtime_error("database closed");
+        q_ = db->prepare(sql);
     }
-    ~Stmt() { sqlite3_finalize(st_); }
     Stmt& text(int i, const std::string& s) {
-        sqlite3_bind_text(st_, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+        q_->bindText(i, s);
         return *this;
     }
     Stmt& blob(int i, const std::string& s) {
-        sqlite3_bind_blob(st_, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+        q_->bindBlob(i, s);
         return *this;
     }
     Stmt& real(int i, double v) {
-        sqlite3_bind_double(st_, i, v);
+        q_->bindReal(i, v);
         return *this;
     }
     Stmt& integer(int i, std::int64_t v) {
-        sqlite3_bind_int64(st_, i, v);
+        q_->bindInt(i, v);
         return *this;
     }
-    bool step() {
-        const int rc = sqlite3_step(st_);
-        if (rc == SQLITE_ROW) return true;
-        if (rc == SQLITE_DONE) return false;
-        throw std::runtime_error(sqlite3_errmsg(sqlite3_db_handle(st_)));
-    }
-    std::string col(int i) const {
-        auto p = sqlite3_column_blob(st_, i);
-        return p ? std::string(static_cast<const char*>(p), sqlite3_column_bytes(st_, i)) : std::string();
-    }
-    std::int64_t colInt(int i) const { return sqlite3_column_int64(st_, i); }
-    void reset() {
-        sqlite3_reset(st_);
-        sqlite3_clear_bindings(st_);
-    }
-    double colReal(int i) const { return sqlite3_column_double(st_, i); }
+    bool step() { return q_->step(); }
+    std::string col(int i) const { return q_->text(i); }
+    std::int64_t colInt(int i) const { return q_->integer(i); }
+    void reset() { q_->reset(); }
+    double colReal(int i) const { return q_->real(i); }
 
 private:
-    sqlite3_stmt* st_ = nullptr;
+    std::unique_ptr<Query> q_;
 };
 
 // Stored bodies passed the ingest limits (the texts decoded inside a feedback body add a level
@@ -91,66 +79,118 @@ Json parsedOrText(const std::string& text) {
 
 }  // namespace
 
-Store::Store(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        std::string msg = db_ ? sqlite3_errmsg(db_) : "cannot open database";
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw std::runtime_error(path + ": " + msg);
-    }
-    sqlite3_busy_timeout(db_, 2000);
-    if (path != ":memory:") {
-        // WAL lets "dump" read while the server writes; NORMAL skips an fsync per request.
-        exec("PRAGMA journal_mode=WAL");
-        exec("PRAGMA synchronous=NORMAL");
-    }
-    exec("CREATE TABLE IF NOT EXISTS records(id INTEGER PRIMARY KEY AUTOINCREMENT, time REAL, path TEXT, ak TEXT,"
-         " tm TEXT, ac TEXT, item_ac TEXT, body TEXT, name TEXT, reason TEXT, backtrace TEXT, answer TEXT)");
-    exec("CREATE TABLE IF NOT EXISTS feedback(id INTEGER PRIMARY KEY AUTOINCREMENT, time REAL, appkey TEXT,"
-         " type TEXT, message TEXT, body TEXT, answer TEXT)");
-    exec("CREATE TABLE IF NOT EXISTS files(id INTEGER PRIMARY KEY AUTOINCREMENT, time REAL, header TEXT,"
-         " data BLOB, answer TEXT)");
-    exec("CREATE TABLE IF NOT EXISTS rejects(id INTEGER PRIMARY KEY AUTOINCREMENT, time REAL, path TEXT,"
-         " reason TEXT, detail TEXT)");
-    // Summary columns for the web page; databases written before they existed get them added
-    // and filled in.
-    bool hasSummary = false;
-    {
-        Stmt st(db_, "SELECT 1 FROM pragma_table_info('records') WHERE name = 'gid'");
-        hasSummary = st.step();
-    }
-    if (!hasSummary) {
-        exec("ALTER TABLE records ADD COLUMN gid TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN masked TEXT DEFAULT '';"
-             " ALTER TABLE records ADD COLUMN topframe TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN device TEXT"
-             " DEFAULT ''; ALTER TABLE records ADD COLUMN av TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN ov TEXT"
-             " DEFAULT ''; ALTER TABLE records ADD COLUMN ctime REAL DEFAULT 0; ALTER TABLE records ADD COLUMN msg"
-             " TEXT DEFAULT ''; ALTER TABLE records ADD COLUMN ct INTEGER DEFAULT 1;");
-        regroupLocked(&frameResolver());
-    }
-    // Counts were once stored as sent; the sums of the pages need them saturated.
-    exec("UPDATE records SET ct = 1000000000 WHERE ct > 1000000000");
+namespace {
+
+// The schema in SQLite's words; {id}, {real}, {int} and {blob} become each engine's types.
+std::string ddl(const Database& db, std::string sql) {
+    const bool pg = db.engine() == Database::Engine::Postgres;
+    const std::pair<const char*, const char*> types[] = {
+        {"{id}", pg ? "BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY" : "INTEGER PRIMARY KEY AUTOINCREMENT"},
+        {"{real}", pg ? "DOUBLE PRECISION" : "REAL"},
+        {"{int}", pg ? "BIGINT" : "INTEGER"},
+        {"{blob}", pg ? "BYTEA" : "BLOB"}};
+    for (const auto& [token, type] : types)
+        for (auto at = sql.find(token); at != std::string::npos; at = sql.find(token, at))
+            sql.replace(at, std::strlen(token), type);
+    return sql;
+}
+
+// Each step runs once per database, in order; schema_version holds the last one applied.
+// Databases written before the table existed are at version 0, and the first steps only
+// create what such a database lacks.
+struct Migration {
+    int version;
+    void (*apply)(Database& db, bool& regroup);
+};
+
+const Migration kMigrations[] = {
+    {1,
+     [](Database& db, bool&) {
+         db.exec(ddl(db, "CREATE TABLE IF NOT EXISTS records(id {id}, time {real}, path TEXT, ak TEXT, tm TEXT, ac TEXT,"
+                         " item_ac TEXT, body TEXT, name TEXT, reason TEXT, backtrace TEXT, answer TEXT);"
+                         "CREATE TABLE IF NOT EXISTS feedback(id {id}, time {real}, appkey TEXT, type TEXT,"
+                         " message TEXT, body TEXT, answer TEXT);"
+                         "CREATE TABLE IF NOT EXISTS files(id {id}, time {real}, header TEXT, data {blob}, answer TEXT);"
+                         "CREATE TABLE IF NOT EXISTS rejects(id {id}, time {real}, path TEXT, reason TEXT, detail TEXT)"));
+         if (db.engine() != Database::Engine::Postgres) return;
+         // What the queries use from SQLite's dialect.
+         db.exec("CREATE OR REPLACE FUNCTION instr(a text, b text) RETURNS integer LANGUAGE sql IMMUTABLE"
+                 " AS $$ SELECT strpos(a, b) $$;"
+                 "CREATE OR REPLACE FUNCTION group_concat_step(acc text, v text) RETURNS text LANGUAGE sql IMMUTABLE"
+                 " AS $$ SELECT CASE WHEN v IS NULL THEN acc WHEN acc IS NULL THEN v ELSE acc || ',' || v END $$;"
+                 "CREATE OR REPLACE AGGREGATE group_concat(text) (SFUNC = group_concat_step, STYPE = text)");
+     }},
+    // Summary columns for the web page; records stored before they existed get them filled in.
+    {2,
+     [](Database& db, bool& regroup) {
+         const std::pair<const char*, const char*> columns[] = {
+             {"gid", "TEXT DEFAULT ''"},      {"masked", "TEXT DEFAULT ''"}, {"topframe", "TEXT DEFAULT ''"},
+             {"device", "TEXT DEFAULT ''"},   {"av", "TEXT DEFAULT ''"},     {"ov", "TEXT DEFAULT ''"},
+             {"ctime", "{real} DEFAULT 0"}, {"msg", "TEXT DEFAULT ''"},    {"ct", "{int} DEFAULT 1"}};
+         for (const auto& [name, type] : columns) {
+             if (db.hasColumn("records", name)) continue;
+             db.exec(ddl(db, std::string("ALTER TABLE records ADD COLUMN ") + name + " " + type));
+             regroup = true;
+         }
+     }},
     // The overview reads only these indexes, never the (large) rows themselves.
-    exec("CREATE INDEX IF NOT EXISTS records_overview ON records(item_ac, gid, ctime, ak, device, av, ov);"
-         "CREATE INDEX IF NOT EXISTS records_time ON records(item_ac, ctime, ak);"
-         "CREATE INDEX IF NOT EXISTS records_ak ON records(ak)");
+    {3,
+     [](Database& db, bool&) {
+         db.exec("CREATE INDEX IF NOT EXISTS records_overview ON records(item_ac, gid, ctime, ak, device, av, ov);"
+                 "CREATE INDEX IF NOT EXISTS records_time ON records(item_ac, ctime, ak);"
+                 "CREATE INDEX IF NOT EXISTS records_ak ON records(ak)");
+     }},
+    // What every collector process on the database shares besides the reports: settings such
+    // as the live answer policy, and the uploaded symbol files.
+    {4,
+     [](Database& db, bool&) {
+         db.exec(ddl(db, "CREATE TABLE settings(name TEXT PRIMARY KEY, value TEXT);"
+                         "CREATE TABLE symbol_files(ak TEXT, av TEXT, image TEXT, revision {int}, data {blob},"
+                         " PRIMARY KEY(ak, av, image))"));
+     }},
+    // Counts were once stored as sent; the sums of the pages need them saturated.
+    {5, [](Database& db, bool&) { db.exec("UPDATE records SET ct = 1000000000 WHERE ct > 1000000000"); }},
+};
+
+}  // namespace
+
+int Store::schemaVersion() { return kMigrations[std::size(kMigrations) - 1].version; }
+
+Store::Store(const std::string& path) : db_(Database::open(path)) {
+    bool regroup = false;
+    db_->beginSchemaChange();
+    try {
+        db_->exec(ddl(*db_, "CREATE TABLE IF NOT EXISTS schema_version(version {int} NOT NULL)"));
+        Stmt current(db_.get(), "SELECT MAX(version) FROM schema_version");
+        const std::int64_t version = current.step() ? current.colInt(0) : 0;
+        for (const auto& m : kMigrations) {
+            if (m.version <= version) continue;
+            m.apply(*db_, regroup);
+            Stmt done(db_.get(), "INSERT INTO schema_version(version) VALUES(?)");
+            done.integer(1, m.version).step();
+        }
+        db_->exec("COMMIT");
+    } catch (...) {
+        db_->rollback();
+        throw;
+    }
+    if (regroup) regroupLocked(&frameResolver());
 }
 
 Store::~Store() { close(); }
 
 void Store::close() {
     std::lock_guard lock(mutex_);
-    if (db_) sqlite3_close_v2(db_);
-    db_ = nullptr;
+    db_.reset();
 }
 
 void Store::exec(const char* sql) {
-    char* err = nullptr;
-    if (!db_ || sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::string msg = err ? err : "database closed";
-        sqlite3_free(err);
-        throw std::runtime_error(msg);
-    }
+    if (!db_) throw std::runtime_error("database closed");
+    db_->exec(sql);
+}
+
+void Store::rollback() {
+    if (db_) db_->rollback();
 }
 
 std::vector<std::int64_t> Store::addRecords(const std::vector<Record>& records) {
@@ -172,20 +212,21 @@ std::vector<std::int64_t> Store::addRecords(const std::vector<Record>& records) 
         for (std::size_t i = 0; i < records.size(); ++i) {
             const Record& r = records[i];
             const RecordSummary& sum = sums[i];
-            Stmt st(db_,
+            Stmt st(db_.get(),
                     "INSERT INTO records(time, path, ak, tm, ac, item_ac, body, name, reason, backtrace, answer,"
-                    " gid, masked, topframe, device, av, ov, ctime, msg, ct) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                    " gid, masked, topframe, device, av, ov, ctime, msg, ct) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"
+                    " RETURNING id");
             st.real(1, t).text(2, r.path).text(3, r.ak).text(4, r.tm).text(5, r.ac).text(6, r.itemAc)
                 .text(7, bodies[i]).text(8, r.name).text(9, r.reason).text(10, r.backtrace).text(11, r.answer);
             st.text(12, sum.groupId).text(13, sum.masked).text(14, sum.topFrame).text(15, sum.device)
                 .text(16, sum.appVersion).text(17, sum.osVersion).real(18, sum.crashTime).text(19, sum.message)
                 .integer(20, sum.count);
             st.step();
-            ids.push_back(sqlite3_last_insert_rowid(db_));
+            ids.push_back(st.colInt(0));
         }
         exec("COMMIT");
     } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        rollback();
         throw;
     }
     return ids;
@@ -194,23 +235,23 @@ std::vector<std::int64_t> Store::addRecords(const std::vector<Record>& records) 
 std::int64_t Store::addFeedback(const std::string& appkey, const std::string& type, const std::string& message,
                                 const Json& body, const std::string& answer) {
     std::lock_guard lock(mutex_);
-    Stmt st(db_, "INSERT INTO feedback(time, appkey, type, message, body, answer) VALUES(?,?,?,?,?,?)");
+    Stmt st(db_.get(), "INSERT INTO feedback(time, appkey, type, message, body, answer) VALUES(?,?,?,?,?,?) RETURNING id");
     st.real(1, nowSeconds()).text(2, appkey).text(3, type).text(4, message).text(5, body.dump()).text(6, answer);
     st.step();
-    return sqlite3_last_insert_rowid(db_);
+    return st.colInt(0);
 }
 
 std::int64_t Store::addFile(const std::string& header, const std::string& data, const std::string& answer) {
     std::lock_guard lock(mutex_);
-    Stmt st(db_, "INSERT INTO files(time, header, data, answer) VALUES(?,?,?,?)");
+    Stmt st(db_.get(), "INSERT INTO files(time, header, data, answer) VALUES(?,?,?,?) RETURNING id");
     st.real(1, nowSeconds()).text(2, validUtf8(header)).blob(3, data).text(4, answer);
     st.step();
-    return sqlite3_last_insert_rowid(db_);
+    return st.colInt(0);
 }
 
 void Store::addReject(const std::string& path, const std::string& reason, const std::string& detail) {
     std::lock_guard lock(mutex_);
-    Stmt st(db_, "INSERT INTO rejects(time, path, reason, detail) VALUES(?,?,?,?)");
+    Stmt st(db_.get(), "INSERT INTO rejects(time, path, reason, detail) VALUES(?,?,?,?)");
     // Rejected requests are shown as JSON: whatever bytes they carried become valid text.
     st.real(1, nowSeconds()).text(2, validUtf8(path)).text(3, validUtf8(reason)).text(4, validUtf8(detail));
     st.step();
@@ -218,7 +259,7 @@ void Store::addReject(const std::string& path, const std::string& reason, const 
 
 std::optional<std::string> Store::fileData(std::int64_t id) {
     std::lock_guard lock(mutex_);
-    Stmt st(db_, "SELECT data FROM files WHERE id = ?");
+    Stmt st(db_.get(), "SELECT data FROM files WHERE id = ?");
     st.integer(1, id);
     if (!st.step()) return std::nullopt;
     return st.col(0);
@@ -227,7 +268,7 @@ std::optional<std::string> Store::fileData(std::int64_t id) {
 Json Store::records() {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT id, time, path, ak, tm, ac, item_ac, body, name, reason, backtrace, answer"
+    Stmt st(db_.get(), "SELECT id, time, path, ak, tm, ac, item_ac, body, name, reason, backtrace, answer"
                  " FROM records ORDER BY id");
     while (st.step()) {
         out.push_back({{"id", st.colInt(0)}, {"time", st.colReal(1)}, {"path", st.col(2)}, {"ak", st.col(3)},
@@ -241,7 +282,7 @@ Json Store::records() {
 Json Store::feedback() {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT id, time, appkey, type, message, body, answer FROM feedback ORDER BY id");
+    Stmt st(db_.get(), "SELECT id, time, appkey, type, message, body, answer FROM feedback ORDER BY id");
     while (st.step()) {
         out.push_back({{"id", st.colInt(0)}, {"time", st.colReal(1)}, {"appkey", st.col(2)}, {"type", st.col(3)},
                        {"message", st.col(4)}, {"body", parsedOrText(st.col(5))}, {"answer", st.col(6)}});
@@ -252,7 +293,7 @@ Json Store::feedback() {
 Json Store::files() {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT id, time, header, length(data), answer FROM files ORDER BY id");
+    Stmt st(db_.get(), "SELECT id, time, header, length(data), answer FROM files ORDER BY id");
     while (st.step()) {
         out.push_back({{"id", st.colInt(0)}, {"time", st.colReal(1)}, {"header", st.col(2)},
                        {"size", st.colInt(3)}, {"answer", st.col(4)}});
@@ -263,7 +304,7 @@ Json Store::files() {
 Json Store::rejects() {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT id, time, path, reason, detail FROM rejects ORDER BY id");
+    Stmt st(db_.get(), "SELECT id, time, path, reason, detail FROM rejects ORDER BY id");
     while (st.step()) {
         out.push_back({{"id", st.colInt(0)}, {"time", st.colReal(1)}, {"path", st.col(2)}, {"reason", st.col(3)},
                        {"detail", st.col(4)}});
@@ -286,7 +327,7 @@ void Store::regroup(const FrameResolver* resolver) {
         std::vector<Row> rows;
         {
             std::lock_guard lock(mutex_);
-            Stmt read(db_, "SELECT id, time, ak, item_ac, body, name, reason, backtrace FROM records WHERE id > ?"
+            Stmt read(db_.get(), "SELECT id, time, ak, item_ac, body, name, reason, backtrace FROM records WHERE id > ?"
                            " ORDER BY id LIMIT ?");
             read.integer(1, after).integer(2, kBatch);
             while (read.step())
@@ -304,7 +345,7 @@ void Store::regroup(const FrameResolver* resolver) {
             for (std::size_t i = 0; i < rows.size(); ++i) writeSummary(rows[i].id, sums[i]);
             exec("COMMIT");
         } catch (...) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            rollback();
             throw;
         }
     }
@@ -318,7 +359,7 @@ RecordSummary Store::summaryOf(const std::string& ak, const std::string& itemAc,
 }
 
 void Store::writeSummary(std::int64_t id, const RecordSummary& sum) {
-    Stmt up(db_, "UPDATE records SET gid=?, masked=?, topframe=?, device=?, av=?, ov=?, ctime=?, msg=?, ct=?"
+    Stmt up(db_.get(), "UPDATE records SET gid=?, masked=?, topframe=?, device=?, av=?, ov=?, ctime=?, msg=?, ct=?"
                  " WHERE id=?");
     up.text(1, sum.groupId).text(2, sum.masked).text(3, sum.topFrame).text(4, sum.device).text(5, sum.appVersion)
         .text(6, sum.osVersion).real(7, sum.crashTime).text(8, sum.message).integer(9, sum.count).integer(10, id);
@@ -328,13 +369,13 @@ void Store::writeSummary(std::int64_t id, const RecordSummary& sum) {
 void Store::regroupLocked(const FrameResolver* resolver) {
     exec("BEGIN");
     try {
-        Stmt read(db_, "SELECT id, time, ak, item_ac, body, name, reason, backtrace FROM records");
+        Stmt read(db_.get(), "SELECT id, time, ak, item_ac, body, name, reason, backtrace FROM records");
         while (read.step())
             writeSummary(read.colInt(0), summaryOf(read.col(2), read.col(3), read.col(4), read.col(5), read.col(6),
                                                    read.col(7), read.colReal(1), resolver));
         exec("COMMIT");
     } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        rollback();
         throw;
     }
 }
@@ -356,7 +397,7 @@ Json Store::crashGroups(const std::string& ak, const std::string& text) {
         std::string("SELECT gid, COUNT(*), MIN(ctime), MAX(ctime), COUNT(DISTINCT device), GROUP_CONCAT(DISTINCT av),"
                     " GROUP_CONCAT(DISTINCT ov), MAX(id) FROM records WHERE item_ac = 'submit' AND (?1 = '' OR ak = ?1)") +
         (text.empty() ? "" : kTextFilter) + " GROUP BY gid ORDER BY MAX(ctime) DESC, MAX(id) DESC";
-    Stmt st(db_, sql.c_str());
+    Stmt st(db_.get(), sql.c_str());
     st.text(1, ak);
     if (!text.empty()) st.text(2, text);
     // GROUP_CONCAT(DISTINCT x) joins with commas, which versions do not contain.
@@ -371,7 +412,7 @@ Json Store::crashGroups(const std::string& ak, const std::string& text) {
         }
         return l;
     };
-    Stmt head(db_, "SELECT ak, name, masked, topframe FROM records WHERE id = ?");
+    Stmt head(db_.get(), "SELECT ak, name, masked, topframe FROM records WHERE id = ?");
     while (st.step()) {
         head.reset();
         head.integer(1, st.colInt(7));
@@ -387,7 +428,10 @@ Json Store::crashGroups(const std::string& ak, const std::string& text) {
 Json Store::crashesPerDay(double from, const std::string& ak) {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT CAST(ctime / 86400 AS INTEGER) AS day, COUNT(*) FROM records"
+    // PostgreSQL's CAST rounds where SQLite's truncates; the day must be the one the time lies in.
+    const char* day = db_ && db_->engine() == Database::Engine::Postgres ? "FLOOR(ctime / 86400)::BIGINT"
+                                                                         : "CAST(ctime / 86400 AS INTEGER)";
+    Stmt st(db_.get(), std::string("SELECT ") + day + " AS day, COUNT(*) FROM records"
                  " WHERE item_ac = 'submit' AND ctime >= ?1 AND (?2 = '' OR ak = ?2) GROUP BY day ORDER BY day");
     st.real(1, from).text(2, ak);
     while (st.step()) out.push_back({{"day", st.colInt(0)}, {"count", st.colInt(1)}});
@@ -397,7 +441,7 @@ Json Store::crashesPerDay(double from, const std::string& ak) {
 Json Store::groupCrashes(const std::string& groupId, int limit) {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT id, ak, ctime, device, av, ov, name, reason FROM records WHERE item_ac = 'submit'"
+    Stmt st(db_.get(), "SELECT id, ak, ctime, device, av, ov, name, reason FROM records WHERE item_ac = 'submit'"
                  " AND gid = ? ORDER BY ctime DESC, id DESC LIMIT ?");
     st.text(1, groupId).integer(2, limit);
     while (st.step())
@@ -409,7 +453,7 @@ Json Store::groupCrashes(const std::string& groupId, int limit) {
 
 std::optional<Json> Store::record(std::int64_t id) {
     std::lock_guard lock(mutex_);
-    Stmt st(db_, "SELECT id, time, path, ak, tm, ac, item_ac, body, name, reason, backtrace, answer, gid, masked,"
+    Stmt st(db_.get(), "SELECT id, time, path, ak, tm, ac, item_ac, body, name, reason, backtrace, answer, gid, masked,"
                  " topframe, ctime, msg, ct FROM records WHERE id = ?");
     st.integer(1, id);
     if (!st.step()) return std::nullopt;
@@ -425,11 +469,12 @@ Json Store::exceptionGroups(const std::string& ak, const std::string& text) {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
     // The reports of a group share their texts (the group is their identifier), so any row serves.
-    const std::string sql = std::string("SELECT gid, ak, name, reason, msg, SUM(ct), COUNT(*), MAX(ctime), MAX(id),"
-                                        " COUNT(DISTINCT device), substr(backtrace, 1, 600) FROM records"
+    const std::string sql = std::string("SELECT gid, MAX(ak), MAX(name), MAX(reason), MAX(msg), SUM(ct), COUNT(*),"
+                                        " MAX(ctime), MAX(id), COUNT(DISTINCT device), MAX(substr(backtrace, 1, 600))"
+                                        " FROM records"
                                         " WHERE item_ac = 'exception' AND (?1 = '' OR ak = ?1)") +
                             kTextFilter + " GROUP BY gid ORDER BY MAX(ctime) DESC, MAX(id) DESC";
-    Stmt st(db_, sql.c_str());
+    Stmt st(db_.get(), sql.c_str());
     st.text(1, ak).text(2, text);
     while (st.step())
         out.push_back({{"group", st.col(0)}, {"ak", st.col(1)}, {"name", st.col(2)}, {"reason", st.col(3)},
@@ -442,7 +487,7 @@ Json Store::exceptionGroups(const std::string& ak, const std::string& text) {
 Json Store::registrations(const std::string& ak) {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT ak, av, ov, COUNT(DISTINCT device), COUNT(*), MAX(ctime) FROM records"
+    Stmt st(db_.get(), "SELECT ak, av, ov, COUNT(DISTINCT device), COUNT(*), MAX(ctime) FROM records"
                  " WHERE item_ac = 'register' AND (?1 = '' OR ak = ?1) GROUP BY ak, av, ov"
                  " ORDER BY ak, av DESC, ov DESC");
     st.text(1, ak);
@@ -455,7 +500,7 @@ Json Store::registrations(const std::string& ak) {
 Json Store::appKeys() {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT DISTINCT ak FROM records WHERE ak != '' UNION SELECT DISTINCT appkey FROM feedback"
+    Stmt st(db_.get(), "SELECT DISTINCT ak FROM records WHERE ak != '' UNION SELECT DISTINCT appkey FROM feedback"
                  " WHERE appkey != '' ORDER BY 1");
     while (st.step()) out.push_back(st.col(0));
     return out;
@@ -464,7 +509,7 @@ Json Store::appKeys() {
 Json Store::feedbackPage(int limit, int offset) {
     std::lock_guard lock(mutex_);
     Json out = Json::array();
-    Stmt st(db_, "SELECT id, time, appkey, type, message, body FROM feedback ORDER BY id DESC LIMIT ? OFFSET ?");
+    Stmt st(db_.get(), "SELECT id, time, appkey, type, message, body FROM feedback ORDER BY id DESC LIMIT ? OFFSET ?");
     st.integer(1, limit).integer(2, offset);
     while (st.step())
         out.push_back({{"id", st.colInt(0)}, {"time", st.colReal(1)}, {"appkey", st.col(2)}, {"type", st.col(3)},
@@ -474,7 +519,7 @@ Json Store::feedbackPage(int limit, int offset) {
 
 std::optional<Json> Store::feedbackItem(std::int64_t id) {
     std::lock_guard lock(mutex_);
-    Stmt st(db_, "SELECT id, time, appkey, type, message, body FROM feedback WHERE id = ?");
+    Stmt st(db_.get(), "SELECT id, time, appkey, type, message, body FROM feedback WHERE id = ?");
     st.integer(1, id);
     if (!st.step()) return std::nullopt;
     return Json{{"id", st.colInt(0)},   {"time", st.colReal(1)},   {"appkey", st.col(2)},
@@ -483,8 +528,74 @@ std::optional<Json> Store::feedbackItem(std::int64_t id) {
 
 std::int64_t Store::feedbackCount() {
     std::lock_guard lock(mutex_);
-    Stmt st(db_, "SELECT COUNT(*) FROM feedback");
+    Stmt st(db_.get(), "SELECT COUNT(*) FROM feedback");
     return st.step() ? st.colInt(0) : 0;
+}
+
+std::optional<std::string> Store::setting(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    Stmt st(db_.get(), "SELECT value FROM settings WHERE name = ?");
+    st.text(1, name);
+    if (!st.step()) return std::nullopt;
+    return st.col(0);
+}
+
+void Store::setSetting(const std::string& name, const std::string& value) {
+    std::lock_guard lock(mutex_);
+    Stmt st(db_.get(), "INSERT INTO settings(name, value) VALUES(?, ?) ON CONFLICT(name) DO UPDATE SET value = excluded.value");
+    st.text(1, name).text(2, value).step();
+}
+
+bool Store::putSymbolFile(const std::string& ak, const std::string& av, const std::string& image,
+                          const std::string& text) {
+    std::lock_guard lock(mutex_);
+    Stmt st(db_.get(), "INSERT INTO symbol_files(ak, av, image, revision, data) VALUES(?, ?, ?, 1, ?)"
+                       " ON CONFLICT(ak, av, image) DO UPDATE SET revision = symbol_files.revision + 1,"
+                       " data = excluded.data RETURNING revision");
+    st.text(1, ak).text(2, av).text(3, image).blob(4, text);
+    return st.step() && st.colInt(0) > 1;
+}
+
+std::optional<std::int64_t> Store::symbolFileRevision(const std::string& ak, const std::string& av,
+                                                      const std::string& image) {
+    std::lock_guard lock(mutex_);
+    Stmt st(db_.get(), "SELECT revision FROM symbol_files WHERE ak = ? AND av = ? AND image = ?");
+    st.text(1, ak).text(2, av).text(3, image);
+    if (!st.step()) return std::nullopt;
+    return st.colInt(0);
+}
+
+std::optional<std::pair<std::int64_t, std::string>> Store::symbolFile(const std::string& ak, const std::string& av,
+                                                                     const std::string& image) {
+    std::lock_guard lock(mutex_);
+    Stmt st(db_.get(), "SELECT revision, data FROM symbol_files WHERE ak = ? AND av = ? AND image = ?");
+    st.text(1, ak).text(2, av).text(3, image);
+    if (!st.step()) return std::nullopt;
+    return std::pair(st.colInt(0), st.col(1));
+}
+
+std::vector<std::vector<std::string>> Store::symbolFileKeys() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::vector<std::string>> out;
+    Stmt st(db_.get(), "SELECT ak, av, image FROM symbol_files ORDER BY ak, av, image");
+    while (st.step()) out.push_back({st.col(0), st.col(1), st.col(2)});
+    return out;
+}
+
+std::int64_t Store::removeBefore(double cutoff, int batch) {
+    std::int64_t removed = 0;
+    for (const char* table : {"records", "feedback", "files", "rejects"}) {
+        const std::string sql = std::string("DELETE FROM ") + table + " WHERE id IN (SELECT id FROM " + table +
+                                " WHERE time < ? ORDER BY id LIMIT ?) RETURNING id";
+        for (int n = batch; n == batch;) {
+            std::lock_guard lock(mutex_);
+            Stmt st(db_.get(), sql);
+            st.real(1, cutoff).integer(2, batch);
+            for (n = 0; st.step();) ++n;
+            removed += n;
+        }
+    }
+    return removed;
 }
 
 void Store::reset() {

@@ -1,19 +1,20 @@
-// SQLite storage of everything the collector received: crash-side records (one row per
+// Storage of everything the collector received: crash-side records (one row per
 // registration, crash, exception or configuration body, batch items unpacked), feedback
-// reports, uploaded files and rejected requests.
+// reports, uploaded files and rejected requests; and what collector processes sharing the
+// database share besides (settings, symbol files). SQLite or PostgreSQL (see Database.h).
 #pragma once
 
+#include "Database.h"
 #include "Symbolication.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-struct sqlite3;
 
 namespace collector {
 
@@ -42,8 +43,11 @@ void extractException(Record& r);
 
 class Store {
 public:
-    // path ":memory:" keeps everything in memory. Throws std::runtime_error on failure.
+    // An SQLite path (":memory:" keeps everything in memory) or a PostgreSQL connection
+    // string; brings the schema up to date. Throws std::runtime_error on failure.
     explicit Store(const std::string& path);
+    // The schema version a store is at once opened.
+    static int schemaVersion();
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -78,19 +82,41 @@ public:
     Json feedbackPage(int limit, int offset);
     std::optional<Json> feedbackItem(std::int64_t id);
     std::int64_t feedbackCount();
+    // Named values shared by every process on the database (e.g. the live answer policy).
+    std::optional<std::string> setting(const std::string& name);
+    void setSetting(const std::string& name, const std::string& value);
+
+    // Symbol files by application key, version and image. putSymbolFile answers whether it
+    // replaced one; every put gives the file a new revision.
+    bool putSymbolFile(const std::string& ak, const std::string& av, const std::string& image,
+                       const std::string& text);
+    std::optional<std::int64_t> symbolFileRevision(const std::string& ak, const std::string& av,
+                                                   const std::string& image);
+    std::optional<std::pair<std::int64_t, std::string>> symbolFile(const std::string& ak, const std::string& av,
+                                                                  const std::string& image);
+    std::vector<std::vector<std::string>> symbolFileKeys();  // {ak, av, image} each
+
+    // Retention: removes the records, feedback reports, files and rejects that arrived before
+    // `cutoff` (seconds since 1970), at most `batch` rows per statement, each its own
+    // transaction, so that requests wait for one batch at most. Returns how many rows went.
+    std::int64_t removeBefore(double cutoff, int batch = 1000);
+
     // Closes the database; later calls fail quietly.
     void close();
 
 private:
     void exec(const char* sql);
+    void rollback();
     void regroupLocked(const FrameResolver* resolver);
     static RecordSummary summaryOf(const std::string& ak, const std::string& itemAc, const std::string& body,
                                    const std::string& name, const std::string& reason, const std::string& backtrace,
                                    double time, const FrameResolver* resolver);
     void writeSummary(std::int64_t id, const RecordSummary& sum);
-    std::mutex mutex_;
+    // Recursive: resolving frames reads symbol files from this store, which a caller holding
+    // the lock (a regroup's write, a record's transaction) may reach.
+    std::recursive_mutex mutex_;
     std::mutex regroupMutex_;
-    sqlite3* db_ = nullptr;
+    std::unique_ptr<Database> db_;
 };
 
 double nowSeconds();

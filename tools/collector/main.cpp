@@ -4,6 +4,7 @@
 #include "Bounded.h"
 #include "Policy.h"
 #include "Server.h"
+#include "SharedSymbols.h"
 #include "Store.h"
 #include "SymbolStore.h"
 #include "Symbolication.h"
@@ -31,7 +32,7 @@ namespace {
 
 const char* kUsage =
     "usage: quillon-collector [options]\n"
-    "       quillon-collector dump [--db PATH] [--lines N]\n"
+    "       quillon-collector dump [--db PATH|URL] [--lines N]\n"
     "\n"
     "options:\n"
     "  --host ADDR          address to listen on (default 127.0.0.1)\n"
@@ -39,6 +40,12 @@ const char* kUsage =
     "                       \"listening on ADDR:PORT\".\n"
     "  --db PATH            SQLite database (default ./quillon-collector.db; \":memory:\" keeps\n"
     "                       nothing on disk)\n"
+    "  --db URL             PostgreSQL instead: postgresql://USER@HOST/DB or any libpq connection\n"
+    "                       string (\"host=... dbname=...\"; --db-url is the same option). Collector\n"
+    "                       processes on one database share everything: reports, screenshots,\n"
+    "                       symbol files and the live answer policy\n"
+    "  --keep-days N        remove records, feedback, files and rejects older than N days (at\n"
+    "                       start and hourly, in batches; default: keep everything)\n"
     "  --policy FILE        JSON answer policy, re-read on every request\n"
     "  --answer MODE        ok | en1 | code1 | http500 | slow | garbage | noanswer | emptydata | nocode\n"
     "  --slow-ms N          delay of the slow mode (default 1000)\n"
@@ -82,9 +89,12 @@ collector::ResolvedFrame toResolved(const symbols::Location& loc) {
     return {loc.function, loc.file, static_cast<int>(loc.line)};
 }
 
-// Symbolication from the symbol files kept beside the database.
-std::shared_ptr<symbols::SymbolStore> installSymbolication(const std::string& db) {
-    auto files = std::make_shared<symbols::SymbolStore>(symbols::SymbolStore::dirForDatabase(db));
+// Symbolication from the symbol files kept in the database; those an earlier collector kept
+// in a directory beside its SQLite file are copied in first.
+std::shared_ptr<symbols::SymbolStore> installSymbolication(collector::Store& store, const std::string& db) {
+    auto files = std::make_shared<symbols::SymbolStore>(collector::storeSymbolSource(store));
+    const bool imported = !collector::Database::isPostgresTarget(db) &&
+                          collector::importSymbolDirectory(symbols::SymbolStore::dirForDatabase(db), *files) > 0;
     collector::setFrameResolver([files](const std::string& ak, const std::string& av,
                                         const std::string& line) -> std::optional<collector::ResolvedFrame> {
         const auto frame = symbols::parseBacktraceLine(line);
@@ -98,6 +108,7 @@ std::shared_ptr<symbols::SymbolStore> installSymbolication(const std::string& db
             out.push_back(loc ? std::optional(toResolved(*loc)) : std::nullopt);
         return out;
     });
+    if (imported) store.regroup(&collector::frameResolver());
     return files;
 }
 
@@ -150,7 +161,7 @@ int dump(int argc, char** argv) {
             std::cout << kUsage;
             return 0;
         }
-        if (a == "--db" && i + 1 < argc)
+        if ((a == "--db" || a == "--db-url") && i + 1 < argc)
             db = argv[++i];
         else if (a == "--lines" && i + 1 < argc && parseInt(argv[i + 1], lines))
             ++i;
@@ -158,10 +169,11 @@ int dump(int argc, char** argv) {
             return fail("dump: unknown argument " + a + "\n" + kUsage);
     }
     struct stat st {};
-    if (stat(db.c_str(), &st) != 0) return fail("dump: no database at " + db);
+    if (!collector::Database::isPostgresTarget(db) && stat(db.c_str(), &st) != 0)
+        return fail("dump: no database at " + db);
     try {
-        const auto symbolFiles = installSymbolication(db);
         collector::Store store(db);
+        const auto symbolFiles = installSymbolication(store, db);
         const auto records = store.records();
         std::printf("records: %zu\n", records.size());
         std::printf("%-5s %-22s %-30s %s\n", "id", "action", "exception", "reason");
@@ -214,7 +226,7 @@ int main(int argc, char** argv) {
 
     std::string host = "127.0.0.1", db = kDefaultDb, policyFile;
     collector::Access access;
-    int port = 8480, controlPort = -1;
+    int port = 8480, controlPort = -1, keepDays = 0;
     bool verbose = false;
     collector::Json cli = collector::Json::object();
     for (int i = 1; i < argc; ++i) {
@@ -234,7 +246,9 @@ int main(int argc, char** argv) {
             host = argv[++i];
         } else if (a == "--port") {
             if (!parseInt(argv[++i], port) || port < 0 || port > 65535) return fail("bad port");
-        } else if (a == "--db") {
+        } else if (a == "--keep-days") {
+            if (!parseInt(argv[++i], keepDays) || keepDays < 1) return fail("--keep-days needs a number of days >= 1");
+        } else if (a == "--db" || a == "--db-url") {
             db = argv[++i];
         } else if (a == "--control-port") {
             if (!parseInt(argv[++i], controlPort) || controlPort < 0 || controlPort > 65535)
@@ -286,9 +300,10 @@ int main(int argc, char** argv) {
     }
 
     try {
-        const auto symbolFiles = installSymbolication(db);
         collector::Store store(db);
+        const auto symbolFiles = installSymbolication(store, db);
         collector::Policy policy;
+        policy.share(store);
         policy.setCommandLine(cli);
         policy.setFile(policyFile);
         collector::Server server(store, policy, verbose, access);
@@ -314,6 +329,25 @@ int main(int argc, char** argv) {
             }
         });
 
+        // Retention, hourly until serving ends.
+        bool serving = true;
+        std::thread retention;
+        if (keepDays > 0)
+            retention = std::thread([&] {
+                std::unique_lock lock(doneMutex);
+                while (serving) {
+                    lock.unlock();
+                    try {
+                        const auto removed = store.removeBefore(collector::nowSeconds() - keepDays * 86400.0);
+                        if (removed > 0) std::cerr << "quillon-collector: removed " << removed << " old rows\n";
+                    } catch (const std::exception& e) {
+                        std::cerr << "quillon-collector: retention: " << e.what() << "\n";
+                    }
+                    lock.lock();
+                    doneCv.wait_for(lock, std::chrono::hours(1), [&] { return !serving; });
+                }
+            });
+
         std::printf("listening on %s:%d\n", host.c_str(), bound);
         if (controlPort >= 0) std::printf("control on 127.0.0.1:%d\n", control);
         std::fflush(stdout);
@@ -324,8 +358,10 @@ int main(int argc, char** argv) {
         {
             std::lock_guard lock(doneMutex);
             done = true;
+            serving = false;
         }
         doneCv.notify_all();
+        if (retention.joinable()) retention.join();
         kill(getpid(), SIGTERM);  // wakes the signal thread when serving ended on its own
         signalThread.join();
         store.close();

@@ -174,6 +174,51 @@ std::string gzip(const std::string& text) {
 
 SymbolStore::SymbolStore(std::string dir) : dir_(std::move(dir)) {}
 
+SymbolStore::SymbolStore(std::shared_ptr<SymbolSource> source) : source_(std::move(source)) {}
+
+std::optional<std::string> SymbolStore::text(const std::string& appKey, const std::string& version,
+                                             const std::string& image) {
+    if (source_) {
+        auto file = source_->read(appKey, version, image);
+        return file ? std::optional(std::move(file->second)) : std::nullopt;
+    }
+    if (dir_.empty()) return std::nullopt;
+    std::ifstream in(pathFor(appKey, version, image), std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::shared_ptr<const SymbolFile> SymbolStore::getFromSource(const std::string& appKey, const std::string& version,
+                                                             const std::string& image) {
+    // Frames are resolved by the thousand; the source is asked at most once a second per key.
+    const auto now = std::chrono::steady_clock::now();
+    const std::string key = pathFor(appKey, version, image);
+    std::lock_guard lock(mutex_);
+    Cached& c = cache_[key];
+    if (c.checked != std::chrono::steady_clock::time_point{} && now - c.checked < std::chrono::seconds(1))
+        return c.file;
+    const auto revision = source_->revision(appKey, version, image);
+    if (!revision) {
+        c = {0, -1, 0, nullptr, now};
+        return nullptr;
+    }
+    if (c.file && c.mtimeNs == *revision) {
+        c.checked = now;
+        return c.file;
+    }
+    auto stored = source_->read(appKey, version, image);
+    std::string error;
+    auto parsed = stored ? SymbolFile::parse(stored->second, error) : std::nullopt;
+    if (!parsed) {
+        c = {0, -1, 0, nullptr, now};
+        return nullptr;
+    }
+    c = {stored->first, 0, 0, std::make_shared<const SymbolFile>(std::move(*parsed)), now};
+    return c.file;
+}
+
 std::string SymbolStore::dirForDatabase(const std::string& dbPath) {
     return dbPath == ":memory:" || dbPath.empty() ? std::string() : dbPath + ".symbols";
 }
@@ -200,6 +245,17 @@ std::optional<StoredSymbols> SymbolStore::put(const std::string& appKey, const s
                        parsed->lines.size(), false};
     const std::string path = pathFor(appKey, version, parsed->module);
     auto shared = std::make_shared<const SymbolFile>(std::move(*parsed));
+    if (source_) {
+        try {
+            info.replaced = source_->put(appKey, version, info.image, text);
+        } catch (const std::exception& e) {
+            error = std::string("cannot store the symbol file: ") + e.what();
+            return std::nullopt;
+        }
+        std::lock_guard lock(mutex_);
+        cache_.erase(path);
+        return info;
+    }
     std::lock_guard lock(mutex_);
     if (dir_.empty()) {
         auto& slot = cache_[path];
@@ -216,6 +272,7 @@ std::optional<StoredSymbols> SymbolStore::put(const std::string& appKey, const s
 
 std::shared_ptr<const SymbolFile> SymbolStore::get(const std::string& appKey, const std::string& version,
                                                    const std::string& image) {
+    if (source_) return getFromSource(appKey, version, image);
     const std::string path = pathFor(appKey, version, image);
     std::lock_guard lock(mutex_);
     if (dir_.empty()) {
@@ -239,11 +296,25 @@ std::shared_ptr<const SymbolFile> SymbolStore::get(const std::string& appKey, co
         cache_.erase(path);
         return nullptr;
     }
-    c = {mtime, st.st_size, st.st_ino, std::make_shared<const SymbolFile>(std::move(*parsed))};
+    c = {mtime, st.st_size, st.st_ino, std::make_shared<const SymbolFile>(std::move(*parsed)), {}};
     return c.file;
 }
 
 std::vector<StoredSymbols> SymbolStore::list() {
+    std::vector<StoredSymbols> out;
+    if (source_) {
+        for (const auto& k : source_->keys()) {
+            {
+                // The key exists now, whatever an earlier lookup found.
+                std::lock_guard lock(mutex_);
+                auto it = cache_.find(pathFor(k[0], k[1], k[2]));
+                if (it != cache_.end() && !it->second.file) cache_.erase(it);
+            }
+            if (auto file = get(k[0], k[1], k[2]))
+                out.push_back({k[0], k[1], k[2], file->buildId, file->functions.size(), file->lines.size(), false});
+        }
+        return out;
+    }
     std::vector<std::string> keys;
     {
         std::lock_guard lock(mutex_);
@@ -258,7 +329,6 @@ std::vector<StoredSymbols> SymbolStore::list() {
             }
         }
     }
-    std::vector<StoredSymbols> out;
     for (const auto& k : keys) {
         const fs::path p(k);
         auto it = p.begin();

@@ -5,6 +5,7 @@
 
 #include "SymbolFile.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -39,10 +40,33 @@ struct StoredSymbols {
     bool replaced = false;
 };
 
+// Where symbol files are kept instead of a directory: the collector's database, shared by
+// every collector process on it. Calls come from any thread; failures throw.
+class SymbolSource {
+public:
+    virtual ~SymbolSource() = default;
+    // Stores the text under the key; answers whether it replaced a file.
+    virtual bool put(const std::string& appKey, const std::string& version, const std::string& image,
+                     const std::string& text) = 0;
+    // The key's revision (a new one with every put), or nothing when no file has the key.
+    virtual std::optional<std::int64_t> revision(const std::string& appKey, const std::string& version,
+                                                 const std::string& image) = 0;
+    // The revision and the text.
+    virtual std::optional<std::pair<std::int64_t, std::string>> read(const std::string& appKey,
+                                                                     const std::string& version,
+                                                                     const std::string& image) = 0;
+    virtual std::vector<std::vector<std::string>> keys() = 0;  // {appKey, version, image} each
+};
+
 class SymbolStore {
 public:
     // dir "" keeps the symbol files in memory only.
     explicit SymbolStore(std::string dir);
+    // Keeps them in the source; what another process stores there is seen within a second.
+    explicit SymbolStore(std::shared_ptr<SymbolSource> source);
+
+    // The text of a stored file, as uploaded.
+    std::optional<std::string> text(const std::string& appKey, const std::string& version, const std::string& image);
 
     // The directory kept beside a collector database ("" for ":memory:").
     static std::string dirForDatabase(const std::string& dbPath);
@@ -70,10 +94,14 @@ private:
         std::int64_t size = -1;
         std::uint64_t inode = 0;
         std::shared_ptr<const SymbolFile> file;
+        std::chrono::steady_clock::time_point checked;  // source: when the revision was last asked
     };
+    std::shared_ptr<const SymbolFile> getFromSource(const std::string& appKey, const std::string& version,
+                                                    const std::string& image);
     std::string pathFor(const std::string& appKey, const std::string& version, const std::string& image) const;
 
     std::string dir_;
+    std::shared_ptr<SymbolSource> source_;
     std::mutex mutex_;
     std::map<std::string, Cached> cache_;  // by path (in memory: by key)
 };
