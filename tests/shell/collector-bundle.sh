@@ -5,7 +5,7 @@
 # server host there; makes WORK/home and WORK/run (a private runtime directory) for the run.
 collector_and_bundle() {
   local collector=$1 exe=$2 work=$3 name
-  "$collector" --port 0 --db "$work/db" >"$work/collector.out" 2>&1 &
+  "$collector" --port 0 --test-mode --db "$work/db" >"$work/collector.out" 2>&1 &
   PID=$!
   for _ in $(seq 200); do grep -q '^listening on ' "$work/collector.out" && break; sleep 0.05; done
   ADDR=$(sed -n 's/^listening on //p' "$work/collector.out")

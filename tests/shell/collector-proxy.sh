@@ -38,7 +38,7 @@ DB="host=$DIR user=postgres dbname=postgres"
 start_collector() {  # prints the port
   local out=$DIR/collector$1.out
   # Runs in a command substitution: the pid files are how cleanup finds the collectors.
-  "$COLLECTOR" --port 0 --db "$DB" >"$out" 2>"$DIR/collector$1.err" </dev/null &
+  "$COLLECTOR" --port 0 --test-mode --db "$DB" >"$out" 2>"$DIR/collector$1.err" </dev/null &
   echo $! >"$DIR/collector$1.pid"
   for _ in $(seq 100); do
     grep -q "listening on" "$out" 2>/dev/null && break
@@ -100,7 +100,7 @@ ID=$(printf '%s' "$UP" | grep -o '"fileid":[0-9]*' | cut -d: -f2)
 [ -n "$ID" ] || fail "screenshot upload: $UP"
 for url in "$PROXY" "http://127.0.0.1:$P1" "http://127.0.0.1:$P2"; do
   curl -sk "$url/_collector/files/$ID.jpg" -o "$DIR/back.jpg"
-  cmp -s "$DIR/shot.jpg" "$DIR/back.jpg" || fail "screenshot $ID from $url differs"
+  cmp -s "$DIR/shot.jpg" "$DIR/back.jpg" || { cat "$DIR/back.jpg"; fail "screenshot $ID from $url differs"; }
 done
 
 # Inspection and control stay closed to what comes through the proxy.
