@@ -52,6 +52,18 @@ GtkWidget* settingsPage() {
     return page;
 }
 
+// A small window of its own, as an application's dialogs are.
+void showAbout(GtkButton* button, gpointer) {
+    GtkWidget* about = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(about), "About");
+    gtk_window_set_transient_for(GTK_WINDOW(about), GTK_WINDOW(gtk_widget_get_toplevel(GTK_WIDGET(button))));
+    gtk_window_set_default_size(GTK_WINDOW(about), 240, 120);
+    GtkWidget* close = gtk_button_new_with_label("Household ledger 1.0 (close)");
+    g_signal_connect_swapped(close, "clicked", G_CALLBACK(gtk_widget_destroy), about);
+    gtk_container_add(GTK_CONTAINER(about), close);
+    gtk_widget_show_all(about);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,6 +92,9 @@ int main(int argc, char** argv) {
     gtk_widget_set_halign(switcher, GTK_ALIGN_CENTER);
     gtk_box_pack_start(GTK_BOX(box), switcher, FALSE, FALSE, 8);
     gtk_box_pack_start(GTK_BOX(box), stack, TRUE, TRUE, 0);
+    GtkWidget* about = gtk_button_new_with_label("About");
+    g_signal_connect(about, "clicked", G_CALLBACK(showAbout), nullptr);
+    gtk_box_pack_start(GTK_BOX(box), about, FALSE, FALSE, 0);
     gtk_container_add(GTK_CONTAINER(window), box);
 
     wren_gtk_attach(GTK_WINDOW(window));  // libquillon: feedback over this window

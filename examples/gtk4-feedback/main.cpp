@@ -60,6 +60,18 @@ GtkWidget* settingsPage() {
     return page;
 }
 
+// A small window of its own, as an application's dialogs are.
+void showAbout(GtkButton* button, gpointer) {
+    GtkWidget* about = gtk_window_new();
+    gtk_window_set_title(GTK_WINDOW(about), "About");
+    gtk_window_set_transient_for(GTK_WINDOW(about), GTK_WINDOW(gtk_widget_get_root(GTK_WIDGET(button))));
+    gtk_window_set_default_size(GTK_WINDOW(about), 240, 120);
+    GtkWidget* close = gtk_button_new_with_label("Household ledger 1.0 (close)");
+    g_signal_connect_swapped(close, "clicked", G_CALLBACK(gtk_window_destroy), about);
+    gtk_window_set_child(GTK_WINDOW(about), close);
+    gtk_window_present(GTK_WINDOW(about));
+}
+
 }  // namespace
 
 int main() {
@@ -92,6 +104,9 @@ int main() {
     gtk_widget_set_margin_top(switcher, 8), gtk_widget_set_margin_bottom(switcher, 8);
     gtk_box_append(GTK_BOX(box), switcher);
     gtk_box_append(GTK_BOX(box), stack);
+    GtkWidget* about = gtk_button_new_with_label("About");
+    g_signal_connect(about, "clicked", G_CALLBACK(showAbout), nullptr);
+    gtk_box_append(GTK_BOX(box), about);
     gtk_window_set_child(GTK_WINDOW(window), box);
 
     wren_gtk_attach(GTK_WINDOW(window));  // libquillon: feedback over this window

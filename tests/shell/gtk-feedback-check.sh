@@ -3,9 +3,9 @@
 # The feedback flow over a GTK application, end to end with real X input: starts COLLECTOR on a
 # free loopback port and the GTK feedback EXAMPLE (in a bundle of its own whose Info.plist
 # points at it) on an Xvfb display, then with xdotool clicks through the example's two pages,
-# presses Ctrl+Shift+Z, chooses "我要反馈Bug" in the alert, draws a stroke on the screenshot,
-# types a comment and a contact, and submits. Checks what the collector stored: the comment, the
-# contact, a trace of the host's clicks and page changes without entries of the feedback
+# opens and closes its About window, presses Ctrl+Shift+Z, chooses "我要反馈Bug" in the alert,
+# draws a stroke on the screenshot, types a comment and a contact, and submits. Checks what the collector stored: the comment, the
+# contact, a trace of the host's clicks, page changes and windows without entries of the feedback
 # screens, and a JPEG of the window's content (the example's green banner, the blue stroke).
 # A picture of the screen after each step goes into PICTURES. SETTINGS_X,Y and EXPENSES_X,Y are
 # where the example's stack switcher has its two buttons (window coordinates), SWITCHER_TYPE the
@@ -57,26 +57,31 @@ picture 02-settings
 # shellcheck disable=SC2086
 click $EXPENSES
 picture 03-expenses
+click 180 505   # About, at the bottom: a window of its own, closed by its one button
+A=$(window About)
+picture 04-about
+xdotool mousemove --window "$A" 120 60 click 1
+for _ in $(seq 50); do xdotool search --onlyvisible --name '^About$' >/dev/null 2>&1 || break; sleep 0.1; done
 xdotool mousemove --window "$W" 180 300 key ctrl+shift+z
 W=$(window Feedback)
-picture 04-alert 0.6
+picture 05-alert 0.6
 # The feedback screens fill a window of the host's content size (360 x 520 points here); the
 # alert's buttons, from the top: 我要提建议, 我要反馈Bug, 不小心摇了一下.
 click 180 300
-picture 05-editor 1.2
+picture 06-editor 1.2
 click 20 400   # the hint goes away
 xdotool mousemove --window "$W" 60 330 mousedown 1
 for x in $(seq 80 20 300); do xdotool mousemove --window "$W" "$x" 330; sleep 0.02; done
 xdotool mouseup 1
-picture 06-drawing
+picture 07-drawing
 click 180 498   # 备注 in the bottom bar: the comment card, its comment field focused
 sleep 0.5
 xdotool type --delay 30 "Total says 96.50, the expenses add up to 86.50"
 click 180 184   # the contact field
 xdotool type --delay 30 "qa@example.com"
-picture 07-card
+picture 08-card
 click 332 22    # 提交
-picture 08-sent 0.5
+picture 09-sent 0.5
 
 for _ in $(seq 100); do
   [[ $(curl -s "http://$ADDR/_collector/feedback" | jq length) -ge 1 ]] && break
@@ -96,8 +101,11 @@ viewWillDisappear:expenses
 viewWillAppear:settings
 tap:$SWITCHER
 viewWillDisappear:settings
-viewWillAppear:expenses"
-[[ $TRACE == "$EXPECTED" ]] || fail "the trace is not the host's clicks and pages"
+viewWillAppear:expenses
+tap:GtkButton
+viewWillAppear:About
+viewWillDisappear:About"
+[[ $TRACE == "$EXPECTED" ]] || fail "the trace is not the host's clicks, pages and windows"
 
 FILE=$(curl -s "http://$ADDR/_collector/files" | jq '.[0].id')
 curl -s -o "$PICTURES/uploaded.jpg" "http://$ADDR/_collector/files/$FILE.jpg"

@@ -13,6 +13,7 @@ namespace {
 constexpr int kPointerFinger = 100;
 constexpr const char* kWatched = "wren-watched";
 constexpr const char* kShownPage = "wren-shown-page";
+constexpr const char* kShownWindow = "wren-shown-window";
 
 gboolean runLibraryWork(gint, GIOCondition, gpointer) {
     QNMainLoopRunPending();
@@ -71,6 +72,33 @@ gboolean buttonClicked(GSignalInvocationHint*, guint count, const GValue* values
 #endif
     quillon_embed_trace_tap(G_OBJECT_TYPE_NAME(button));
     watchStacks(GTK_WIDGET(host().window));  // stacks made since the last look
+    return TRUE;
+}
+
+// A window of the host's other than the attached one and the feedback window, such as a dialog
+// (GTK 3's menus and tooltips are popup windows, not screens). Recorded under the name it had
+// when it was mapped, so that its disappearing matches even if its title changed.
+bool otherScreen(GtkWidget* widget) {
+    if (!GTK_IS_WINDOW(widget) || !host().window) return false;
+    if (static_cast<void*>(widget) == host().window || static_cast<void*>(widget) == overlay().window) return false;
+#if GTK_MAJOR_VERSION < 4
+    if (gtk_window_get_window_type(GTK_WINDOW(widget)) == GTK_WINDOW_POPUP) return false;
+#endif
+    return true;
+}
+
+gboolean windowMapped(GSignalInvocationHint*, guint count, const GValue* values, gpointer mapped) {
+    if (count < 1) return TRUE;
+    auto* widget = static_cast<GtkWidget*>(g_value_get_object(&values[0]));
+    if (!otherScreen(widget)) return TRUE;
+    if (mapped) {
+        const char* title = gtk_window_get_title(GTK_WINDOW(widget));
+        const char* name = title && *title ? title : G_OBJECT_TYPE_NAME(widget);
+        g_object_set_data_full(G_OBJECT(widget), kShownWindow, g_strdup(name), g_free);
+        quillon_embed_trace_screen(name, 1);
+    } else if (const auto* name = static_cast<const char*>(g_object_get_data(G_OBJECT(widget), kShownWindow))) {
+        quillon_embed_trace_screen(name, 0);
+    }
     return TRUE;
 }
 
@@ -192,6 +220,14 @@ void traceButtonClicks() {
     g_signal_add_emission_hook(g_signal_lookup("clicked", GTK_TYPE_BUTTON), 0, buttonClicked, nullptr, nullptr);
 }
 
+void traceWindows() {
+    static bool hooked = false;
+    if (hooked) return;
+    hooked = true;
+    g_signal_add_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), 0, windowMapped, GINT_TO_POINTER(1), nullptr);
+    g_signal_add_emission_hook(g_signal_lookup("unmap", GTK_TYPE_WIDGET), 0, windowMapped, nullptr, nullptr);
+}
+
 int attach(GtkWindow* window, const Toolkit& adapter) {
     if (!window) return 0;
     if (host().window) return host().window == window ? 1 : 0;
@@ -208,6 +244,7 @@ int attach(GtkWindow* window, const Toolkit& adapter) {
         return 0;
     }
     traceButtonClicks();
+    traceWindows();
     watchStacks(GTK_WIDGET(window));
     return 1;
 }

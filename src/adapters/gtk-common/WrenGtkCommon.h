@@ -52,8 +52,10 @@ void supplyScreenshot(const unsigned char* pixels, int width, int height, int st
 
 // Operation trace: the visible pages of every GtkStack under `widget` (watched once each; the
 // page shown now is recorded as appearing), and a hook on every GtkButton's "clicked" that
-// records those of the host window (attach starts both).
+// records those of the host window, and the host's other windows (dialogs) as screens appearing
+// when mapped and disappearing when unmapped (attach starts all three).
 void watchStacks(GtkWidget* widget);
 void traceButtonClicks();
+void traceWindows();
 
 }  // namespace wrengtk
