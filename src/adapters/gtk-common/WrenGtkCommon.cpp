@@ -217,6 +217,8 @@ void traceButtonClicks() {
     static bool hooked = false;
     if (hooked) return;
     hooked = true;
+    // A signal is known once its class is: an application may attach before it made a button.
+    g_type_class_ref(GTK_TYPE_BUTTON);
     g_signal_add_emission_hook(g_signal_lookup("clicked", GTK_TYPE_BUTTON), 0, buttonClicked, nullptr, nullptr);
 }
 
