@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -202,10 +203,14 @@ TEST_P(CollectorProcesses, EveryProcessOnADatabaseServesWhatAnyReceived) {
     const auto sym = a.post("/api/symbols?ak=app&av=1.0(1)", kSymbols, {}, "application/octet-stream");
     ASSERT_EQ(sym.status, 200) << sym.body;
     EXPECT_EQ(Json::parse(b.get("/api/symbols").body).size(), 1u);
-    // The frame at 0x1234 is inside the uploaded function now, in both processes.
+    // The frame at 0x1234 is inside the uploaded function now, in both processes, once the
+    // regrouping the upload started in the background has run.
     for (Collector* c : {&a, &b}) {
-        const auto groups = c->get("/api/overview");
-        EXPECT_NE(groups.body.find("demo::Ledger::settle()"), std::string::npos) << groups.body;
+        std::string groups;
+        for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+            if ((groups = c->get("/api/overview").body).find("demo::Ledger::settle()") != std::string::npos) break;
+        EXPECT_NE(groups.find("demo::Ledger::settle()"), std::string::npos) << groups;
     }
 }
 

@@ -202,8 +202,11 @@ TEST(Symbols, StrippedApplicationCrashesResolveWithTheirOwnVersionsSymbols) {
     EXPECT_EQ("ok", resolvedAfterRaw(out, 0, "// CRASH-V1")) << out;
     EXPECT_EQ("ok", resolvedAfterRaw(out, 1, "// CRASH-V2")) << out;
     EXPECT_TRUE(pageShows(1, "// CRASH-V2"));
-    // Crashes group under the resolved function of their first application frame.
-    EXPECT_NE(std::string::npos, c->get("/api/overview").body.find("crashHere(int)"));
+    // Crashes group under the resolved function of their first application frame (regrouped in
+    // the background after the upload answered).
+    EXPECT_TRUE(testenv::waitUntil(
+        [&] { return c->get("/api/overview").body.find("crashHere(int)") != std::string::npos; }))
+        << c->get("/api/overview").body;
 
     // Corrupt or truncated uploads are refused with the reason and change nothing.
     const auto listed = c->get("/api/symbols").body;

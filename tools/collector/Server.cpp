@@ -173,9 +173,45 @@ Server::Server(Store& store, Policy& policy, bool verbose, Access access)
         });
     }
     routes();
+    regrouper_ = std::thread([this] { regroupWorker(); });
 }
 
-Server::~Server() = default;
+Server::~Server() { endRegrouping(); }
+
+void Server::endRegrouping() {
+    {
+        std::lock_guard lock(stopMutex_);
+        stopping_ = true;
+    }
+    stopCv_.notify_all();
+    if (regrouper_.joinable()) regrouper_.join();
+}
+
+void Server::requestRegroup() {
+    {
+        std::lock_guard lock(stopMutex_);
+        regroupWanted_ = true;
+        regroupRestart_ = true;
+    }
+    stopCv_.notify_all();
+}
+
+void Server::regroupWorker() {
+    for (;;) {
+        {
+            std::unique_lock lock(stopMutex_);
+            stopCv_.wait(lock, [this] { return regroupWanted_ || stopping_.load(); });
+            if (stopping_) return;
+            regroupWanted_ = false;
+            regroupRestart_ = false;
+        }
+        try {
+            store_.regroup(&frameResolver(), [this] { return !stopping_ && !regroupRestart_; });
+        } catch (const std::exception& e) {
+            log(std::string("regrouping after a symbol upload failed: ") + e.what());
+        }
+    }
+}
 
 int Server::bind(const std::string& host, int port) {
     const int bound = port == 0 ? http_->bind_to_any_port(host) : http_->bind_to_port(host, port) ? port : -1;
@@ -272,6 +308,7 @@ void Server::run() {
         control_->stop();
         controlThread_->join();
     }
+    endRegrouping();  // the store may be closed once serving has ended
 }
 
 void Server::stop() {
@@ -436,7 +473,7 @@ void Server::handleSymbolsUpload(const httplib::Request& req, httplib::Response&
     auto stored = symbols_->put(ak, av, text, error);
     if (!stored) return reject(req, res, 400, error);
     log("symbols for " + ak + " " + av + " " + stored->image + (stored->replaced ? " replaced" : " stored"));
-    store_.regroup(&frameResolver());  // crashes regroup under the functions now known
+    requestRegroup();  // crashes regroup under the functions now known, in the background
     sendJson(res, {{"ok", true}, {"ak", ak}, {"av", av}, {"image", stored->image}, {"buildId", stored->buildId},
                    {"functions", stored->functions}, {"lines", stored->lines}, {"replaced", stored->replaced}});
 }

@@ -54,7 +54,7 @@ public:
     int bind(const std::string& host, int port);
     // Binds the control listener on 127.0.0.1 (port 0 picks one); returns its port, or -1.
     int bindControl(int port);
-    // Serves until stop(); returns when all workers have ended.
+    // Serves until stop(); returns when all workers (and a regrouping under way) have ended.
     void run();
     // Callable from any thread: ends held and slow answers, stops accepting.
     void stop();
@@ -87,6 +87,11 @@ private:
     bool applyTransportMode(const Answer& a, const httplib::Request& req, httplib::Response& res);
     // Waits up to ms; false when the server is stopping.
     bool waitMs(int ms);
+    // Asks the background worker to regroup the crashes; a regrouping under way starts over.
+    void requestRegroup();
+    void regroupWorker();
+    // Stops the worker (between two batches) and waits for it.
+    void endRegrouping();
     void reject(const httplib::Request& req, httplib::Response& res, int status, const std::string& reason);
     void log(const std::string& line);
     std::string fileUrl(const httplib::Request& req, std::int64_t id) const;
@@ -105,6 +110,11 @@ private:
     std::condition_variable stopCv_;
     std::atomic<bool> stopping_{false};
     symbols::SymbolStore* symbols_ = nullptr;
+    // Regrouping after symbol uploads, one at a time, off the request threads; guarded by
+    // stopMutex_ and woken through stopCv_, so that stop() ends it too.
+    bool regroupWanted_ = false;
+    std::atomic<bool> regroupRestart_{false};
+    std::thread regrouper_;
 };
 
 // Whether the address (listening host or peer) is a loopback one.

@@ -312,7 +312,7 @@ Json Store::rejects() {
     return out;
 }
 
-void Store::regroup(const FrameResolver* resolver) {
+void Store::regroup(const FrameResolver* resolver, const std::function<bool()>& keepGoing) {
     // In batches: each batch is read, summarised without the lock, and written back under it,
     // so clients keep being served between batches. One regrouping at a time, so that an
     // older one never writes over a newer one's results.
@@ -324,6 +324,7 @@ void Store::regroup(const FrameResolver* resolver) {
         std::string ak, itemAc, body, name, reason, backtrace;
     };
     for (std::int64_t after = 0;;) {
+        if (keepGoing && !keepGoing()) return;
         std::vector<Row> rows;
         {
             std::lock_guard lock(mutex_);

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -68,7 +69,8 @@ public:
 
     // Works out every record's summary (group, masked reason, first application frame, ...)
     // again, e.g. after symbols became known; in batches, with other requests served between them.
-    void regroup(const FrameResolver* resolver);
+    // Stops before the next batch once keepGoing (when given) answers false.
+    void regroup(const FrameResolver* resolver, const std::function<bool()>& keepGoing = {});
 
     // What the web page shows. Filters: application key ("" for all) and a text that must
     // occur in the exception name, reason or backtrace ("" for all).
