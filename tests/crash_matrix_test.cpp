@@ -54,6 +54,8 @@ const CrashKind kKinds[] = {
     {"stackoverflow", "exception Signal", "Application received signal SIGSEGV"},
     {"bg-loop", "exception Signal", "Application received signal SIGSEGV"},
     {"bg-blocked", "exception Signal", "Application received signal SIGSEGV"},
+    // No turn of the main loop between initialisation and the fault.
+    {"at-init", "exception Signal", "Application received signal SIGSEGV"},
 };
 
 const char* kBundleId = "org.example.crash-host";

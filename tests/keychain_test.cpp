@@ -6,6 +6,8 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -151,4 +153,33 @@ TEST_F(Keychain, ConcurrentAddsCreateOneItem) {
     ASSERT_EQ(out.size(), 1000u);
     EXPECT_EQ(out, platform::Bytes(1000, out[0]));  // one writer's data, whole
     EXPECT_EQ(itemFiles().size(), 1u);
+}
+
+TEST_F(Keychain, TheNextLaunchRemovesTemporaryFilesOfDeadProcessesAndKeepsTheItem) {
+    // An earlier launch stored the item and died; its pid is free now.
+    pid_t earlier = fork();
+    if (earlier == 0) _exit(keychain::add("device", "device", {4, 2}) == keychain::kSuccess ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(earlier, &status, 0), earlier);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(itemFiles().size(), 1u);
+    const std::string item = itemFiles()[0];
+    const std::string dead = item + ".new-" + std::to_string(earlier) + "-7-0";
+    const std::string deadNested = dead + ".tmp-Ab12Cd";
+    const std::string live = item + ".new-" + std::to_string(getppid()) + "-9-0";
+    for (const auto& f : {dead, deadNested, live}) ASSERT_TRUE(fs::writeAtomically(f, "partial"));
+
+    // This process's first write clears what dead processes left; a live writer keeps its file.
+    ASSERT_EQ(keychain::update("other", "other", {1}), keychain::kSuccess);
+    EXPECT_FALSE(fs::fileExists(dead));
+    EXPECT_FALSE(fs::fileExists(deadNested));
+    EXPECT_TRUE(fs::fileExists(live));
+    platform::Bytes out;
+    ASSERT_EQ(keychain::copyMatching("device", "device", &out), keychain::kSuccess);
+    EXPECT_EQ(out, (platform::Bytes{4, 2}));
+    // Replacing keeps exactly one file for the item.
+    ASSERT_EQ(keychain::update("device", "device", {5}), keychain::kSuccess);
+    ASSERT_EQ(keychain::copyMatching("device", "device", &out), keychain::kSuccess);
+    EXPECT_EQ(out, (platform::Bytes{5}));
+    EXPECT_EQ(itemFiles().size(), 3u);  // the two items and the live writer's file
 }

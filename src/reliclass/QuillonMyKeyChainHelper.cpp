@@ -22,24 +22,24 @@ void deleteItem(const platform::Value& query) {
     platform::keychain::remove(queryText(query, kService), queryText(query, kAccount));
 }
 
-void addItem(const platform::Value& query) {
+void replaceItem(const platform::Value& query) {
     const platform::Value* data = platform::find(query, kValueData);
     platform::Bytes bytes;
     if (data && data->is_binary()) bytes = data->get_binary();
-    platform::keychain::add(queryText(query, kService), queryText(query, kAccount), bytes);
+    platform::keychain::update(queryText(query, kService), queryText(query, kAccount), bytes);
 }
 
-// Replaces the item of one service: delete, then add the keyed archive of the value.
-// Statuses are not reported; a failed add leaves no item.
+// Replaces the item of one service with the keyed archive of the value, in one step: a
+// process that ends meanwhile keeps the old item or the new one. Statuses are not reported;
+// a failed write keeps the old item.
 void saveOne(const platform::Value& value, const std::string& service) {
     platform::Value query = QuillonMyKeyChainHelper::getKeyChainQuery(service);
-    deleteItem(query);
     auto archive = platform::keyedArchive(value);
     if (!archive) {
         platform::Exception("NSInvalidArgumentException", "value cannot be archived").raise();
     }
     query[kValueData] = platform::bytesValue(*archive);
-    addItem(query);
+    replaceItem(query);
 }
 
 platform::Value readOne(const std::string& service) {

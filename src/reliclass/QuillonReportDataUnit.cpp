@@ -183,6 +183,7 @@ void QuillonReportDataUnit::requestConfig() {
 
 void QuillonReportDataUnit::startMonitor() {
     QuillonUncaughtExceptionHandler::prepareMainThread();
+    QuillonUncaughtExceptionHandler::installDuringInitialisation();
     reInstallUncaughtExceptionHandler();
     // A host that never runs the main loop still gets its crashes reported.
     QuillonUncaughtExceptionHandler::installUnlessMainLoopDoes();

@@ -1,3 +1,14 @@
+// The crash handlers. A fatal signal is reported from inside its signal handler: the report
+// (exception object, backtrace, record assembly, JSON, the store's atomic write and a bounded
+// HTTP send) is built right there, on the faulting thread or handed to the main thread. That
+// is deliberately not async-signal-safe: it allocates, takes locks and does I/O, trading the
+// small risk of a dead-lock in a dying process for a complete report without a helper
+// process. What bounds it is a watchdog: the first crash event takes over SIGALRM (replacing
+// any handler and pending alarm of the host) and arms alarm() for the whole crash budget
+// (hand-off, send time-out, assembly); when it fires, the process ends with status 246,
+// the record having been stored before it is sent. At most kHandlerLimit events are taken;
+// beyond that a signal gets its default action. Each function below says whether it may run
+// inside a signal handler.
 #include "reliclass/QuillonUncaughtExceptionHandler.h"
 
 #include "platform/foundation/Logger.h"
@@ -55,12 +66,14 @@ InstalledSignal& installedSignal() {
 }
 std::atomic<QuillonUncaughtExceptionHandler::ReportHook> gReportHook{nullptr};
 
+// May be called from a signal handler.
 bool onSmallAlternateStack() {
     stack_t current{};
     if (::sigaltstack(nullptr, &current) != 0) return false;
     return (current.ss_flags & SS_ONSTACK) && current.ss_size < kReportStackSize;
 }
 
+// Never called from a signal handler.
 void ensureLargeAlternateStack() {
     platform::ensureAlternateSignalStack();
     stack_t current{};
@@ -77,6 +90,7 @@ void ensureLargeAlternateStack() {
     if (::sigaltstack(&stack, nullptr) != 0) ::munmap(mem, kMainAltStackSize);
 }
 
+// May be called from a signal handler.
 std::int64_t monotonicNs() {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -88,11 +102,13 @@ std::atomic<std::int64_t> gCrashDeadlineNs{0};
 
 // The record is stored before it is sent, so when the budget is spent the process ends the
 // way a reported crash ends.
+// May be called from a signal handler.
 void watchdogExpired(int) { ::_exit(246); }
 
 // Last resort against a report that never finishes (a lock held by the faulting code, a
 // main thread that took the report and then stalled). The first event of a crash sets the
 // budget; later events share it rather than extend it. Returns whether this call set it.
+// May be called from a signal handler.
 bool startCrashBudget() {
     const double budget = QuillonUncaughtExceptionHandler::crashBudgetSeconds();
     std::int64_t expected = 0;
@@ -101,18 +117,27 @@ bool startCrashBudget() {
     struct sigaction action{};
     action.sa_handler = watchdogExpired;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGALRM, &action, nullptr);
-    ::alarm(static_cast<unsigned>(std::ceil(budget)));
+    // Without our handler the alarm still ends the process (SIGALRM's default action), only
+    // not with the reported-crash status.
+    if (::sigaction(SIGALRM, &action, nullptr) != 0)
+        QuillonConfiguration::logWithLevel(1, "the crash watchdog's SIGALRM handler could not be installed: %s",
+                                           std::strerror(errno));
+    const unsigned pending = ::alarm(static_cast<unsigned>(std::ceil(budget)));
+    if (pending != 0)
+        QuillonConfiguration::logWithLevel(4, "the application's alarm (%u s left) was replaced by the crash watchdog",
+                                           pending);
     return true;
 }
 
 // The report path returned without ending the process: the budget is no longer running.
+// May be called from a signal handler.
 void endCrashBudget(bool owner) {
     if (!owner) return;
-    ::alarm(0);
+    (void)::alarm(0);  // returns the seconds that were left, nothing to check
     gCrashDeadlineNs.store(0);
 }
 
+// May be called from a signal handler.
 void deliver(const platform::Exception& exception) {
     if (auto hook = gReportHook.load()) {
         hook(exception);
@@ -124,6 +149,7 @@ void deliver(const platform::Exception& exception) {
 // Hands the exception to the main thread and waits for it. When the main thread does not
 // take it in time (blocked, dead-locked, or not running its loop), the report is assembled
 // here instead, on a thread with a full-size stack when this one runs on a small signal stack.
+// May be called from a signal handler.
 void handOff(const platform::Exception& exception) {
     std::function<void()> task = [&exception] { deliver(exception); };
     if (platform::RunLoop::main().performAndWait(task, QuillonUncaughtExceptionHandler::kMainThreadHandOffSeconds))
@@ -143,10 +169,12 @@ void handOff(const platform::Exception& exception) {
     task();
 }
 
+// May be called from a signal handler.
 void reportInternal(const std::exception& e) {
     QuillonReportDataUnit::shareStance().reportSDKException(e, "SDK crash report");
 }
 
+// The installed signal handler: always runs inside one.
 void signalTrampoline(int signal, siginfo_t*, void*) {
     int savedErrno = errno;
     QuillonSignalHandler(signal);
@@ -155,11 +183,13 @@ void signalTrampoline(int signal, siginfo_t*, void*) {
     struct sigaction dfl{};
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);
-    ::sigaction(signal, &dfl, nullptr);
+    // Raising it again under our own handler would come straight back here.
+    if (::sigaction(signal, &dfl, nullptr) != 0) ::_exit(128 + signal);
     ::raise(signal);
     errno = savedErrno;
 }
 
+// Never called from a signal handler: runs from std::terminate.
 void terminateHandler() {
     std::unique_ptr<platform::Exception> exception;
     try {
@@ -175,6 +205,7 @@ void terminateHandler() {
 
 // Where the recorded throw site continues in the live stack `frames`, or nothing when the
 // stack was unwound since.
+// Never called from a signal handler.
 std::optional<int> throwSiteInStack(const std::vector<void*>& recorded, void* const* frames, int n) {
     if (recorded.size() < 2) return std::nullopt;
     for (int i = 0; i < n; ++i)
@@ -184,6 +215,7 @@ std::optional<int> throwSiteInStack(const std::vector<void*>& recorded, void* co
 
 // The first frame of `frames` past the terminate machinery (this handler, std::terminate and
 // the runtime's calls into it), or 0 when none is recognised.
+// Never called from a signal handler.
 int outsideTerminate(void* const* frames, int n) {
     int past = 0;
     for (int i = 0; i < n; ++i) {
@@ -193,12 +225,14 @@ int outsideTerminate(void* const* frames, int n) {
     return past;
 }
 
+// Never called from a signal handler.
 bool sigpipeIgnoredByHost() {
     struct sigaction current{};
     if (::sigaction(SIGPIPE, nullptr, &current) != 0) return false;
     return !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN;
 }
 
+// Never called from a signal handler.
 std::string demangle(const char* mangled) {
     if (!mangled) return std::string();
     int status = 0;
@@ -211,7 +245,10 @@ std::string demangle(const char* mangled) {
 
 }  // namespace
 
-void InstallQuillonUncaughtExceptionHandler() {
+namespace {
+
+// Replaces whatever handlers are in place with ours. Never called from a signal handler.
+void installHandlers() {
     // Normally done at initialisation already; the main thread's signal stack must hold a
     // report, so that a stack overflow is reported too.
     if (platform::RunLoop::isMainThread()) ensureLargeAlternateStack();
@@ -232,8 +269,17 @@ void InstallQuillonUncaughtExceptionHandler() {
         action.sa_sigaction = signalTrampoline;
         action.sa_flags = SA_SIGINFO | SA_ONSTACK;
         sigemptyset(&action.sa_mask);
-        ::sigaction(signal, &action, nullptr);
+        if (::sigaction(signal, &action, nullptr) != 0)
+            QuillonConfiguration::logWithLevel(1, "the handler of signal %d could not be installed: %s", signal,
+                                               std::strerror(errno));
     }
+}
+
+}  // namespace
+
+// Never called from a signal handler.
+void InstallQuillonUncaughtExceptionHandler() {
+    installHandlers();
     {
         std::lock_guard lock(installedSignal().m);
         gInstalled.store(true);
@@ -241,6 +287,7 @@ void InstallQuillonUncaughtExceptionHandler() {
     installedSignal().changed.notify_all();
 }
 
+// Never called from a signal handler: runs from the terminate handler.
 void QuillonHandleException(const platform::Exception& exception) {
     if (QuillonUncaughtExceptionCount.fetch_add(1) + 1 > QuillonUncaughtExceptionHandler::kHandlerLimit) return;
     const bool owner = startCrashBudget();
@@ -253,6 +300,7 @@ void QuillonHandleException(const platform::Exception& exception) {
     endCrashBudget(owner);
 }
 
+// May be called from a signal handler.
 void QuillonSignalHandler(int signal) {
     if (QuillonUncaughtExceptionCount.fetch_add(1) + 1 > QuillonUncaughtExceptionHandler::kHandlerLimit) return;
     const bool owner = startCrashBudget();
@@ -277,67 +325,7 @@ void QuillonSignalHandler(int signal) {
     endCrashBudget(owner);
 }
 
-std::vector<std::string> QuillonUncaughtExceptionHandler::exceptionBacktrace() {
-    try {
-        void* frames[kMaxFrames];
-        int n = ::backtrace(frames, kMaxFrames);
-        return symbolicate(std::vector<void*>(frames, frames + (n > 0 ? n : 0)));
-    } catch (const std::exception& e) {
-        reportInternal(e);
-    }
-    return {};
-}
-
-std::vector<std::string> QuillonUncaughtExceptionHandler::symbolicate(const std::vector<void*>& addresses) {
-    std::vector<std::string> lines;
-    lines.reserve(addresses.size());
-    int index = 0;
-    for (void* address : addresses) {
-        Dl_info info{};
-        if (::dladdr(address, &info) <= 0) continue;
-        const char* path = info.dli_fname;
-        const char* image = path;
-        if (path) {
-            const char* slash = std::strrchr(path, '/');
-            if (slash) image = slash + 1;
-        }
-        lines.push_back(formatBacktraceLine(index, image, reinterpret_cast<std::uintptr_t>(address),
-                                            reinterpret_cast<std::uintptr_t>(info.dli_fbase), info.dli_sname,
-                                            reinterpret_cast<std::uintptr_t>(info.dli_saddr)));
-        ++index;
-    }
-    return lines;
-}
-
-std::string QuillonUncaughtExceptionHandler::formatBacktraceLine(int index, const char* imageName,
-                                                                 std::uintptr_t address, std::uintptr_t imageBase,
-                                                                 const char* symbolName,
-                                                                 std::uintptr_t symbolAddress) {
-    char buf[1024];
-    const int offset = static_cast<int>(static_cast<std::int64_t>(address - symbolAddress));
-#if UINTPTR_MAX > 0xffffffffu
-    std::snprintf(buf, sizeof buf, "%-3d %-35s 0x%016lx 0x%016lx %s + %d", index, imageName ? imageName : "(null)",
-                  static_cast<unsigned long>(address), static_cast<unsigned long>(address - imageBase),
-                  symbolName ? symbolName : "(null)", offset);
-#else
-    std::snprintf(buf, sizeof buf, "%-3d %-35s 0x%08x 0x%08x %s + %d", index, imageName ? imageName : "(null)",
-                  static_cast<unsigned>(address), static_cast<unsigned>(address - imageBase),
-                  symbolName ? symbolName : "(null)", offset);
-#endif
-    std::size_t len = std::strlen(buf);
-    // A line cut at the buffer's end may end inside a UTF-8 sequence: drop the partial one.
-    if (len == sizeof buf - 1) {
-        std::size_t i = len;
-        while (i > 0 && (static_cast<unsigned char>(buf[i - 1]) & 0xC0) == 0x80) --i;
-        if (i > 0 && (static_cast<unsigned char>(buf[i - 1]) & 0x80)) {
-            unsigned char lead = static_cast<unsigned char>(buf[i - 1]);
-            std::size_t need = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
-            if (len - (i - 1) < need) len = i - 1;
-        }
-    }
-    return std::string(buf, len);
-}
-
+// May be called from a signal handler.
 std::string QuillonUncaughtExceptionHandler::signalName(int signal) {
     switch (signal) {
         case SIGILL: return "SIGILL";
@@ -351,10 +339,12 @@ std::string QuillonUncaughtExceptionHandler::signalName(int signal) {
     }
 }
 
+// May be called from a signal handler.
 std::string QuillonUncaughtExceptionHandler::signalReason(int signal) {
     return "Application received signal " + signalName(signal);
 }
 
+// May be called from a signal handler.
 void QuillonUncaughtExceptionHandler::crashMethodWithException(const platform::Exception&) {
     std::set_terminate(std::abort);
     std::fflush(stdout);
@@ -362,6 +352,7 @@ void QuillonUncaughtExceptionHandler::crashMethodWithException(const platform::E
     ::_exit(246);
 }
 
+// Never called from a signal handler.
 std::unique_ptr<platform::Exception> QuillonUncaughtExceptionHandler::currentExceptionObject() {
     std::exception_ptr current = std::current_exception();
     if (!current) return nullptr;
@@ -404,6 +395,7 @@ std::unique_ptr<platform::Exception> QuillonUncaughtExceptionHandler::currentExc
     return out;
 }
 
+// Never called from a signal handler.
 std::vector<void*> QuillonUncaughtExceptionHandler::throwSiteAddresses(const void* thrownObject) {
     const auto& record = quillon::throwsite::current();
     if (!thrownObject || record.object != thrownObject) return {};
@@ -412,15 +404,18 @@ std::vector<void*> QuillonUncaughtExceptionHandler::throwSiteAddresses(const voi
 
 bool QuillonUncaughtExceptionHandler::isInstalled() { return gInstalled.load(); }
 
+// May be called from a signal handler.
 double QuillonUncaughtExceptionHandler::crashSendTimeoutSeconds() {
     const std::int64_t to = QuillonConfiguration::shareConfiguration().to.load(std::memory_order_relaxed);
     return (to >= 1 && to <= 600) ? static_cast<double>(to) : kDefaultSendTimeoutSeconds;
 }
 
+// May be called from a signal handler.
 double QuillonUncaughtExceptionHandler::crashBudgetSeconds() {
     return kMainThreadHandOffSeconds + crashSendTimeoutSeconds() + kAssemblySeconds;
 }
 
+// May be called from a signal handler.
 double QuillonUncaughtExceptionHandler::sendTimeoutWithinBudget() {
     const double timeout = crashSendTimeoutSeconds();
     const std::int64_t deadline = gCrashDeadlineNs.load();
@@ -429,10 +424,15 @@ double QuillonUncaughtExceptionHandler::sendTimeoutWithinBudget() {
     return std::max(0.0, std::min(timeout, left));
 }
 
+// Never called from a signal handler.
 void QuillonUncaughtExceptionHandler::prepareMainThread() {
     if (platform::RunLoop::isMainThread()) ensureLargeAlternateStack();
 }
 
+// Never called from a signal handler.
+void QuillonUncaughtExceptionHandler::installDuringInitialisation() { installHandlers(); }
+
+// Never called from a signal handler.
 void QuillonUncaughtExceptionHandler::installUnlessMainLoopDoes() {
     // A task of the global queue rather than a thread of its own: no thread is made on the
     // caller's, and the worker is free again as soon as the main loop has installed them.
@@ -456,4 +456,5 @@ void QuillonUncaughtExceptionHandler::installUnlessMainLoopDoes() {
     }
 }
 
+// Never called from a signal handler.
 void QuillonUncaughtExceptionHandler::setReportHook(ReportHook hook) { gReportHook.store(hook); }

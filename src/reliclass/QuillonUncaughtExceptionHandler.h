@@ -51,6 +51,10 @@ public:
     // Run on the main thread during initialisation: gives it a signal stack that can hold a
     // whole report, so that the handlers may later be installed from any thread.
     static void prepareMainThread();
+    // Installs the handlers at once on the calling thread, so that a crash right after
+    // initialisation is reported. The delayed installation still runs and replaces handlers
+    // the host installed in between; isInstalled() waits for that one.
+    static void installDuringInitialisation();
     // Installs the handlers from a library thread when the main run loop has not done so
     // within the grace period, and says so on the console once.
     static void installUnlessMainLoopDoes();
@@ -79,6 +83,7 @@ public:
     // throw site's when known, else the caller's.
     static std::unique_ptr<platform::Exception> currentExceptionObject();
 
+    // Whether the delayed installation (main run loop, or a library thread without it) ran.
     static bool isInstalled();
 
     // Replaces the coordinator as the receiver of captured exceptions (tests).

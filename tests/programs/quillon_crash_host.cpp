@@ -8,6 +8,8 @@
 //   none     initialise, then run until the stored crash list and exception pool are empty
 //            (exit 0), or 3 after 30 s
 //   two-threads   two background threads fault, the second while the first one's report runs
+//   at-init       a segmentation fault on the main thread right after initialisation, before
+//                 the main loop ever runs
 //   no-loop       the main thread never runs the main loop; a background thread faults once
 //                 the handlers are in place
 //   pipe-ignored  SIGPIPE is ignored before initialisation; a write to a closed pipe then
@@ -198,6 +200,7 @@ int main(int argc, char** argv) {
     Quillon::leaveBreadcrumbWithString("crash host started");
     Quillon::leaveBreadcrumbWithFormat("about to %s", kind.c_str());
 
+    if (kind == "at-init") crash("segv");
     auto& loop = platform::RunLoop::main();
     if (kind == "no-loop") {
         std::thread worker([] {

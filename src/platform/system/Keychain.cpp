@@ -3,7 +3,9 @@
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -11,6 +13,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
 
 namespace platform::keychain {
 
@@ -66,35 +71,97 @@ bool decode(std::string_view in, const std::string& service, const std::string& 
     return true;
 }
 
-// The store's directory, created 0700 when missing; empty when it cannot be made.
+// A private name next to the item for writing it whole: "<item>.new-<pid>-<tid>-<n>". The
+// process id lets a later launch tell a temporary file left by a process that died.
+std::string temporaryPath(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    return path + ".new-" + std::to_string(getpid()) + "-" + std::to_string(static_cast<long>(syscall(SYS_gettid))) +
+           "-" + std::to_string(counter.fetch_add(1));
+}
+
+// Writes `data` to the new file `tmp` and flushes it to the disk; nothing is left on failure.
+bool writeDurably(const std::string& tmp, const std::string& data) {
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = fs::writeAll(fd, data) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) ::unlink(tmp.c_str());
+    return ok;
+}
+
+void syncDirectory(const std::string& dir) {
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return;
+    ::fsync(dfd);
+    ::close(dfd);
+}
+
+// Removes the temporary files of processes that ended while writing an item (and those of
+// an earlier process that had this one's id). Runs before this process writes any.
+void removeStaleTemporaries(const std::string& dir) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const pid_t self = getpid();
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        const auto mark = name.find(".new-");
+        if (name.rfind("item-", 0) != 0 || mark == std::string::npos) continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + mark + 5, &end, 10);
+        if (pid <= 0 || *end != '-') continue;
+        if (pid == self || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+            ::unlink(fs::appendPathComponent(dir, name).c_str());
+    }
+    ::closedir(d);
+}
+
+// The store's directory, created 0700 when missing; empty when it cannot be made. The
+// first call of a process clears what dead processes left behind.
 std::string storeDirectory() {
     std::string dir = fs::keychainDirectory();
     if (!fs::createDirectories(dir, 0700)) return {};
+    static std::once_flag cleaned;
+    std::call_once(cleaned, [&dir] { removeStaleTemporaries(dir); });
     return dir;
+}
+
+// The item written whole and flushed under its temporary name, ready to be put in place.
+struct Staged {
+    std::string dir, path, tmp;
+};
+
+std::optional<Staged> stage(const std::string& service, const std::string& account, const Bytes& data) {
+    Staged s{storeDirectory(), {}, {}};
+    if (s.dir.empty()) return std::nullopt;
+    s.path = itemPath(s.dir, service, account);
+    s.tmp = temporaryPath(s.path);
+    if (!writeDurably(s.tmp, encode(service, account, data))) return std::nullopt;
+    return s;
 }
 
 }  // namespace
 
 int add(const std::string& service, const std::string& account, const Bytes& data) {
-    std::string dir = storeDirectory();
-    if (dir.empty()) return kNotAvailable;
-    const std::string path = itemPath(dir, service, account);
-    // Write the whole item under a private name, then link it into place: the link fails
-    // when the item exists, so adding never replaces an item and never shows a partial one.
-    static std::atomic<unsigned> counter{0};
-    const std::string tmp = path + ".new-" + std::to_string(getpid()) + "-" +
-                            std::to_string(static_cast<long>(syscall(SYS_gettid))) + "-" +
-                            std::to_string(counter.fetch_add(1));
-    if (!fs::writeAtomically(tmp, encode(service, account, data), 0600, true)) return kNotAvailable;
-    int rc = ::link(tmp.c_str(), path.c_str());
+    // Linked into place: the link fails when the item exists, so adding never replaces an
+    // item and never shows a partial one.
+    auto s = stage(service, account, data);
+    if (!s) return kNotAvailable;
+    int rc = ::link(s->tmp.c_str(), s->path.c_str());
     int err = errno;
-    ::unlink(tmp.c_str());
+    ::unlink(s->tmp.c_str());
     if (rc != 0) return err == EEXIST ? kDuplicateItem : kNotAvailable;
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+    syncDirectory(s->dir);
+    return kSuccess;
+}
+
+int update(const std::string& service, const std::string& account, const Bytes& data) {
+    auto s = stage(service, account, data);
+    if (!s) return kNotAvailable;
+    if (::rename(s->tmp.c_str(), s->path.c_str()) != 0) {
+        ::unlink(s->tmp.c_str());
+        return kNotAvailable;
     }
+    syncDirectory(s->dir);
     return kSuccess;
 }
 

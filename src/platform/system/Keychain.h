@@ -18,6 +18,9 @@ constexpr int kDuplicateItem = -25299;
 constexpr int kNotAvailable = -25291;
 
 int add(const std::string& service, const std::string& account, const Bytes& data);
+// Adds the item or replaces it in one step: a reader, or a process ending at any moment,
+// sees the old item or the new one, never none. The item is on the disk when it returns.
+int update(const std::string& service, const std::string& account, const Bytes& data);
 int copyMatching(const std::string& service, const std::string& account, Bytes* data);
 int remove(const std::string& service, const std::string& account);
 
